@@ -1,0 +1,50 @@
+// The toolkit-free heart of the tool: receiver, sender, dispatcher and the sequences,
+// wired to a port, a time source and a user interface. The window and the command-line
+// program are thin front ends over it.
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+
+#include "config/ConfigSequences.h"
+#include "config/DeviceSettings.h"
+#include "operations/DirectOperations.h"
+#include "operations/HistoryQuery.h"
+#include "protocol/Frame.h"
+#include "protocol/Interfaces.h"
+#include "protocol/Sender.h"
+
+namespace r4t8 {
+
+class DeviceSession {
+public:
+    DeviceSession(IPort& port, ITimeSource& time, IUserInterface& ui, DeviceSettings& settings);
+    ~DeviceSession();
+
+    // The port's receive event: one byte per call in the program, any count in tests.
+    void cm1ReceiveData(const uint8_t* buffer, uint16_t length);
+
+    // "进入设置": sends the login frame with the first four characters of the password.
+    void btn7Click(const QString& password);
+    // "停止": stops resending, disables the device controls, raises the export abort flag.
+    void btn_stopClick();
+
+    ISender& Sender();
+    ConfigSequences& Config();
+    HistoryQuery& History();
+    DirectOperations& Operations();
+    ConfigImage& Image();
+    DeviceSettings& Settings();
+
+    // Model and version of the last successful login.
+    QString Model() const;
+    QString Version() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+}  // namespace r4t8
