@@ -32,6 +32,7 @@ struct FieldSpec {
     QString name;         // control name, e.g. "edt_Sensor1_SLow"
     FieldKind kind = FieldKind::Text;
     QString caption;      // the label beside the control, e.g. "超低限值"
+    QString group;        // caption of the group box holding it, e.g. "报警参数设置1"
     int maxLength = 0;    // 0: none
     KeyFilter filter = KeyFilter::None;
     QStringList items;    // design-time items of a combo
@@ -118,6 +119,7 @@ private:
     std::map<QString, Value> m_values;
     std::map<int, Listener> m_listeners;
     int m_nextListener = 1;
+    bool m_inLimitCheck = false;
     SensorTypeCodeTable m_typeCodes{{'C', 'F', 'B'}};
 };
 
