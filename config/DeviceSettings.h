@@ -54,6 +54,7 @@ public:
     explicit DeviceSettings(IUserInterface* ui = nullptr);
 
     void SetUserInterface(IUserInterface* ui) { m_ui = ui; }
+    IUserInterface* UserInterface() const { return m_ui; }
 
     // Every field, in a stable order (the order of the window's tables).
     const std::vector<FieldSpec>& Specs() const;
