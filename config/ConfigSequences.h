@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "config/BlockCodecs.h"
 #include "config/DeviceSettings.h"
 #include "protocol/Frame.h"
 #include "protocol/Interfaces.h"
@@ -28,6 +29,9 @@ public:
     uint8_t WriteStep() const { return m_writeStep; }
 
 private:
+    // Shows which field cannot be written and ends the write; true when it did.
+    bool RefuseIfInvalid(ConfigBlock block);
+
     ISender& m_sender;
     IUserInterface& m_ui;
     DeviceSettings& m_settings;
