@@ -2,28 +2,19 @@
 #pragma once
 
 #include <QDate>
+#include <QDateTime>
 #include <QString>
 #include <QTime>
-
+#include <array>
 #include <cstdint>
 
+#include "operations/CurrentData.h"
+#include "operations/RelayRules.h"
 #include "protocol/Frame.h"
 #include "protocol/Interfaces.h"
 #include "protocol/Sender.h"
 
 namespace r4t8 {
-
-struct CurrentDataSnapshot {
-    double sensor[4] = {0, 0, 0, 0};
-    uint8_t sensorPresent[4] = {0, 0, 0, 0};
-    double gsm = 0;
-    double relay = 0;
-    double power = 0;
-    uint32_t longitude = 0xFFFFFFFF;
-    uint32_t latitude = 0xFFFFFFFF;
-    uint32_t speed = 0xFFFFFFFF;
-    uint32_t direction = 0xFFFFFFFF;
-};
 
 // What the relay group shows when "执行" is pressed.
 struct RelayInputs {
@@ -31,8 +22,17 @@ struct RelayInputs {
     QString edit8, edit10, edit11, edit12;
 };
 
+// The relay values of the last press, kept between presses.
+struct RelayParameters {
+    uint8_t letter = 0;  // 'C' or 'P' of the last "执行"; 0 while none was chosen
+    uint16_t closeTime = 0;
+    uint16_t pulseTime = 0;
+    uint16_t interval = 0;
+    uint16_t count = 0;
+};
+
 class DirectOperations {
-public:
+  public:
     DirectOperations(ISender& sender, IUserInterface& ui, ITimeSource& time);
 
     // Current data.
@@ -40,29 +40,43 @@ public:
     void OnCurrentDataReply(const ReplyRecord& reply);
     // The value cells (columns 1..11) as last shown, kept between replies.
     const QString& CurrentDataCell(int column) const;
+    // The readings decoded from the last reply, before the grid's snapshot was reset.
+    const CurrentDataSnapshot& LastSnapshot() const { return m_snapshot; }
 
     // Relay.
     void Button3Click(const RelayInputs& inputs);  // "执行"
-    void Button2Click();                            // "断开"
+    void Button2Click();                           // "断开"
+    const RelayParameters& Relay() const { return m_relay; }
 
     // Clock.
     void btn_acquiretimeClick();
     void Button4Click(const QDate& date, const QTime& time);  // "标定编辑时间"
     void btn_setcurtimeClick();                               // "标定当前时间"
     void OnGetTimeReply(const ReplyRecord& reply);
+    // The device time of the last accepted clock reply; invalid before one arrived.
+    const QDateTime& LastDeviceTime() const { return m_deviceTime; }
 
     // Debug output and factory reset.
-    void Button5Click();                  // debug on
-    void btn_padlockregulationClick();    // debug off
+    void Button5Click();                // debug on
+    void btn_padlockregulationClick();  // debug off
     void OnDebugData(const ReplyRecord& reply);
-    void btn_industrialClick();           // asks, then sends the reset
+    void btn_industrialClick();  // asks, then sends the reset
 
-private:
+  private:
+    void sendTime(const QDate& date, const QTime& time);
+
     ISender& m_sender;
     IUserInterface& m_ui;
     ITimeSource& m_time;
     CurrentDataSnapshot m_snapshot;
-    QString m_cells[12];
+    QString m_cells[kCurrentDataColumns];
+    RelayParameters m_relay;
+    QDateTime m_deviceTime;
 };
+
+// The six `DeviceTime` bytes of a date and time of day (year mod 100).
+std::array<uint8_t, 6> ToDeviceTime(const QDate& date, const QTime& time);
+// The date-time a clock reply names, or an invalid QDateTime when any byte is impossible.
+QDateTime FromDeviceTime(const uint8_t* bytes, size_t count);
 
 }  // namespace r4t8
