@@ -158,7 +158,8 @@ std::array<uint8_t, 6> ToDeviceTime(const QDate& date, const QTime& time) {
 }
 
 QDateTime FromDeviceTime(const uint8_t* bytes, size_t count) {
-    if (!bytes || count < 6) return {};
+    // The year byte is the year mod 100; anything above 99 is no year the controller keeps.
+    if (!bytes || count < 6 || bytes[0] > 99) return {};
     // QDate and QTime reject month 0 or 13, day 0 or past the month's end, hour 24,
     // minute or second 60, so every impossible value ends here as one invalid result.
     const QDate date(2000 + bytes[0], bytes[1], bytes[2]);

@@ -195,16 +195,5 @@ TEST(CurrentDataDecoder, NullOrShortInputDecodesNothing) {
     EXPECT_EQ(d.snapshot.speed, kGpsNotReceived);
 }
 
-TEST(CurrentDataGrid, CaptionsAndWidths) {
-    const QStringList captions = CurrentDataCaptions();
-    ASSERT_EQ(captions.size(), kCurrentDataColumns);
-    EXPECT_EQ(captions[0], "名称");
-    EXPECT_EQ(captions[9], "GSM信息");
-    EXPECT_EQ(captions[11], "电源状态");
-    EXPECT_EQ(CurrentDataValueCaption(), "数值");
-    EXPECT_EQ(CurrentDataColumnWidth(8), 65);
-    EXPECT_EQ(CurrentDataColumnWidth(7), 64);
-}
-
 }  // namespace
 }  // namespace r4t8::testing
