@@ -41,6 +41,11 @@ unsigned Get16(const uint8_t* b, size_t offset) {
 }
 
 void PutFloat(uint8_t* b, size_t offset, float value) {
+    // Every not-a-number goes out as the pattern a blank controller holds.
+    if (std::isnan(value)) {
+        std::memset(b + offset, 0xFF, 4);
+        return;
+    }
     uint32_t bits = 0;
     std::memcpy(&bits, &value, sizeof bits);
     for (int i = 0; i < 4; ++i) b[offset + i] = static_cast<uint8_t>(bits >> (8 * i));
