@@ -1,0 +1,263 @@
+// TComm: the serial-port component on POSIX termios. It opens a named port, reads and writes it
+// with two threads of its own and raises its events on the owner's thread, in the order posted.
+//
+// Port names: a name that starts with '/' is a device path used as it is (a USB adapter, an
+// on-board port, a pseudo-terminal); "COMn" (any case, n >= 1) stands for /dev/ttyS(n-1), so the
+// default "COM1" is /dev/ttyS0; any other name is looked up under /dev ("ttyUSB0").
+//
+// Line settings that termios cannot express are kept as properties but have no effect on Linux:
+// Outx_DsrFlow, DtrHandshake, DsrSensitivity, TxContinueOnXoff, RtsTransmissionAvailable,
+// XonLimit, XoffLimit and the write time-outs (writes never time out). ReplaceWhenParityError
+// only works with ReplacedChar 0 (Linux reads a byte with a parity error as 0x00). `_1_5` stop
+// bits select two stop bits (a UART gives 1.5 with five data bits). Outx_CtsFlow and RtsHandshake
+// both select CRTSCTS. IgnoreNullChar is done by the read thread, which drops 0x00 bytes.
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+
+namespace r4t8 {
+
+enum class TDtrControl { DtrEnable, DtrDisable, DtrHandshake };
+enum class TRtsControl { RtsEnable, RtsDisable, RtsHandshake, RtsTransmissionAvailable };
+enum class TByteSize { _5, _6, _7, _8 };
+enum class TParity { None, Odd, Even, Mark, Space };
+enum class TStopBits { _1, _1_5, _2 };
+
+// Raised by OpenPort when the port cannot be set up after it was opened.
+class ECommsError : public std::runtime_error {
+public:
+    explicit ECommsError(const QString& message)
+        : std::runtime_error(message.toStdString()), m_message(message) {}
+    QString Message() const { return m_message; }
+
+private:
+    QString m_message;
+};
+
+// Bits of the receive-error value, as the controller's original host reported them.
+namespace CommError {
+constexpr uint32_t kRxOver = 0x0001;
+constexpr uint32_t kOverrun = 0x0002;
+constexpr uint32_t kRxParity = 0x0004;
+constexpr uint32_t kFrame = 0x0008;
+constexpr uint32_t kBreak = 0x0010;
+}  // namespace CommError
+
+// Bits of the modem-state-change value.
+namespace ModemEvent {
+constexpr uint32_t kRing = 4;
+constexpr uint32_t kCarrierDetect = 8;
+}  // namespace ModemEvent
+
+// Maps a port name to the device path that OpenPort opens (see the header comment).
+QString DevicePathForPortName(const QString& name);
+
+class TComm : public QObject {
+    Q_OBJECT
+
+public:
+    // Plain callbacks, cheaper than the signals on the per-byte path; both are raised.
+    using ReceiveDataHandler = std::function<void(TComm& sender, const uint8_t* buffer,
+                                                  uint16_t length)>;
+    using ValueHandler = std::function<void(TComm& sender, uint32_t value)>;
+    using NotifyHandler = std::function<void(TComm& sender)>;
+
+    explicit TComm(QObject* parent = nullptr);
+    // Stops the threads and closes the port: they must not outlive the object they post to.
+    ~TComm() override;
+
+    void OpenPort();
+    void ClosePort();
+
+    bool PortOpen() const { return m_fd >= 0; }
+    void SetPortOpen(bool open);
+
+    // Queues a copy of the bytes for the write thread; false when closed, count 0, or the write
+    // thread has ended (after a hangup).
+    bool WriteBytes(const uint8_t* data, uint16_t count);
+
+    QString Output() const { return m_output; }
+    void SetOutput(const QString& text);
+
+    // True when nothing is queued for writing.
+    bool SendDataEmpty() const;
+
+    // Why the last OpenPort failed, as the system put it (empty when no system call failed).
+    QString LastSystemError() const { return m_lastSystemError; }
+    int LastSystemErrno() const { return m_lastErrno; }
+    // The account may not open the device (EACCES / EPERM).
+    bool LastErrorWasPermission() const;
+    // The device path the last OpenPort tried.
+    QString DevicePath() const { return m_devicePath; }
+
+    uint8_t CommPort() const { return m_commPort; }
+    void SetCommPort(uint8_t port);
+    QString PortOpenError() const { return m_portOpenError; }
+    uint16_t InputLen() const { return m_inputLen; }
+    void SetInputLen(uint16_t len);
+    uint16_t InBufferSize() const { return m_inBufferSize; }
+    void SetInBufferSize(uint16_t size);
+    QString CommName() const { return m_commName; }
+    void SetCommName(const QString& name) { m_commName = name; }
+
+    uint32_t BaudRate() const { return m_baudRate; }
+    void SetBaudRate(uint32_t v) { setLine(m_baudRate, v); }
+    bool ParityCheck() const { return m_parityCheck; }
+    void SetParityCheck(bool v) { setLine(m_parityCheck, v); }
+    bool Outx_CtsFlow() const { return m_outxCtsFlow; }
+    void SetOutx_CtsFlow(bool v) { setLine(m_outxCtsFlow, v); }
+    bool Outx_DsrFlow() const { return m_outxDsrFlow; }
+    void SetOutx_DsrFlow(bool v) { setLine(m_outxDsrFlow, v); }
+    TDtrControl DtrControl() const { return m_dtrControl; }
+    void SetDtrControl(TDtrControl v) { setLine(m_dtrControl, v); }
+    bool DsrSensitivity() const { return m_dsrSensitivity; }
+    void SetDsrSensitivity(bool v) { setLine(m_dsrSensitivity, v); }
+    bool TxContinueOnXoff() const { return m_txContinueOnXoff; }
+    void SetTxContinueOnXoff(bool v) { setLine(m_txContinueOnXoff, v); }
+    bool Outx_XonXoffFlow() const { return m_outxXonXoffFlow; }
+    void SetOutx_XonXoffFlow(bool v) { setLine(m_outxXonXoffFlow, v); }
+    bool Inx_XonXoffFlow() const { return m_inxXonXoffFlow; }
+    void SetInx_XonXoffFlow(bool v) { setLine(m_inxXonXoffFlow, v); }
+    bool ReplaceWhenParityError() const { return m_replaceWhenParityError; }
+    void SetReplaceWhenParityError(bool v) { setLine(m_replaceWhenParityError, v); }
+    bool IgnoreNullChar() const { return m_ignoreNullChar; }
+    void SetIgnoreNullChar(bool v) { setLine(m_ignoreNullChar, v); }
+    TRtsControl RtsControl() const { return m_rtsControl; }
+    void SetRtsControl(TRtsControl v) { setLine(m_rtsControl, v); }
+    uint16_t XonLimit() const { return m_xonLimit; }
+    void SetXonLimit(uint16_t v) { setLine(m_xonLimit, v); }
+    uint16_t XoffLimit() const { return m_xoffLimit; }
+    void SetXoffLimit(uint16_t v) { setLine(m_xoffLimit, v); }
+    TByteSize ByteSize() const { return m_byteSize; }
+    void SetByteSize(TByteSize v) { setLine(m_byteSize, v); }
+    TParity Parity() const { return m_parity; }
+    void SetParity(TParity v) { setLine(m_parity, v); }
+    TStopBits StopBits() const { return m_stopBits; }
+    void SetStopBits(TStopBits v) { setLine(m_stopBits, v); }
+    char XonChar() const { return m_xonChar; }
+    void SetXonChar(char v) { setLine(m_xonChar, v); }
+    char XoffChar() const { return m_xoffChar; }
+    void SetXoffChar(char v) { setLine(m_xoffChar, v); }
+    char ReplacedChar() const { return m_replacedChar; }
+    void SetReplacedChar(char v) { setLine(m_replacedChar, v); }
+
+    uint32_t ReadIntervalTimeout() const { return m_readIntervalTimeout; }
+    void SetReadIntervalTimeout(uint32_t v) { setTimeout(m_readIntervalTimeout, v); }
+    uint32_t ReadTotalTimeoutMultiplier() const { return m_readTotalTimeoutMultiplier; }
+    void SetReadTotalTimeoutMultiplier(uint32_t v) { setTimeout(m_readTotalTimeoutMultiplier, v); }
+    uint32_t ReadTotalTimeoutConstant() const { return m_readTotalTimeoutConstant; }
+    void SetReadTotalTimeoutConstant(uint32_t v) { setTimeout(m_readTotalTimeoutConstant, v); }
+    uint32_t WriteTotalTimeoutMultiplier() const { return m_writeTotalTimeoutMultiplier; }
+    void SetWriteTotalTimeoutMultiplier(uint32_t v) { setTimeout(m_writeTotalTimeoutMultiplier, v); }
+    uint32_t WriteTotalTimeoutConstant() const { return m_writeTotalTimeoutConstant; }
+    void SetWriteTotalTimeoutConstant(uint32_t v) { setTimeout(m_writeTotalTimeoutConstant, v); }
+
+    // Callback-style handlers; an empty function (and no connected signal) drops the event.
+    void SetOnReceiveData(ReceiveDataHandler h) { m_onReceiveData = std::move(h); }
+    void SetOnReceiveError(ValueHandler h) { m_onReceiveError = std::move(h); }
+    void SetOnModemStateChange(ValueHandler h) { m_onModemStateChange = std::move(h); }
+    void SetOnRequestHangup(NotifyHandler h) { m_onRequestHangup = std::move(h); }
+    void SetOnSendDataEmpty(NotifyHandler h) { m_onSendDataEmpty = std::move(h); }
+
+    // How often the line settings were written to the device since construction.
+    int LineSettingsApplied() const { return m_lineSettingsApplied; }
+
+    // What one open port shares with its threads.
+    struct Session;
+    // One notification on its way to the owner's thread.
+    struct Notice {
+        enum class Kind { ReceiveData, ReceiveError, ModemStateChange, RequestHangup, SendDataEmpty };
+        Kind kind = Kind::RequestHangup;
+        uint64_t generation = 0;
+        QByteArray data;    // received bytes: chunks of `chunk` bytes, the last may be shorter
+        uint16_t chunk = 1;
+        qsizetype offset = 0;  // bytes of `data` already delivered
+        uint32_t value = 0;
+    };
+
+Q_SIGNALS:
+    void OnReceiveData(const QByteArray& data);
+    void OnReceiveError(uint32_t eventMask);
+    void OnModemStateChange(uint32_t modemEvent);
+    void OnRequestHangup();
+    void OnSendDataEmpty();
+
+protected:
+    bool event(QEvent* e) override;
+
+private:
+    template <typename T>
+    void setLine(T& field, T value) {
+        if (field == value) return;
+        field = value;
+        if (PortOpen()) applyLineSettings();
+    }
+    template <typename T>
+    void setTimeout(T& field, T value) {
+        if (field == value) return;
+        field = value;
+        if (PortOpen()) applyTimeouts();
+    }
+    bool applyLineSettings();
+    void applyTimeouts();
+    void failOpen(const char* message, int err);
+    void deliverPending();
+
+    int m_fd = -1;
+    std::shared_ptr<Session> m_session;
+    uint64_t m_generation = 0;
+    std::deque<Notice> m_pending;
+    int m_lineSettingsApplied = 0;
+
+    QString m_portOpenError;
+    QString m_lastSystemError;
+    int m_lastErrno = 0;
+    QString m_devicePath;
+
+    uint8_t m_commPort = 1;
+    QString m_output;
+    uint16_t m_inputLen = 1;
+    uint16_t m_inBufferSize = 2048;
+    QString m_commName = QStringLiteral("COM1");
+    uint32_t m_baudRate = 9600;
+    bool m_parityCheck = false;
+    bool m_outxCtsFlow = false;
+    bool m_outxDsrFlow = false;
+    TDtrControl m_dtrControl = TDtrControl::DtrDisable;
+    bool m_dsrSensitivity = false;
+    bool m_txContinueOnXoff = false;
+    bool m_outxXonXoffFlow = false;
+    bool m_inxXonXoffFlow = false;
+    bool m_replaceWhenParityError = false;
+    bool m_ignoreNullChar = false;
+    TRtsControl m_rtsControl = TRtsControl::RtsDisable;
+    uint16_t m_xonLimit = 500;
+    uint16_t m_xoffLimit = 500;
+    TByteSize m_byteSize = TByteSize::_8;
+    TParity m_parity = TParity::None;
+    TStopBits m_stopBits = TStopBits::_1;
+    char m_xonChar = 0x11;
+    char m_xoffChar = 0x13;
+    char m_replacedChar = 0x00;
+    uint32_t m_readIntervalTimeout = 100;
+    uint32_t m_readTotalTimeoutMultiplier = 0;
+    uint32_t m_readTotalTimeoutConstant = 0;
+    uint32_t m_writeTotalTimeoutMultiplier = 0;
+    uint32_t m_writeTotalTimeoutConstant = 0;
+
+    ReceiveDataHandler m_onReceiveData;
+    ValueHandler m_onReceiveError;
+    ValueHandler m_onModemStateChange;
+    NotifyHandler m_onRequestHangup;
+    NotifyHandler m_onSendDataEmpty;
+};
+
+}  // namespace r4t8
