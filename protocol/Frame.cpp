@@ -53,6 +53,28 @@ Bytes UnescapeFrame(const uint8_t* body, size_t n) {
     return out;
 }
 
+size_t UnescapeFrameInto(const uint8_t* body, size_t n, uint8_t* out) {
+    size_t count = 0;
+    bool escaped = false;
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t b = body[i];
+        if (escaped) {
+            if (b == 0x05) {
+                out[count++] = kFrameDelimiter;
+                escaped = false;
+            } else if (b == 0x0A) {
+                out[count++] = kEscapeByte;
+                escaped = false;
+            }
+        } else if (b == kEscapeByte) {
+            escaped = true;
+        } else {
+            out[count++] = b;
+        }
+    }
+    return count;
+}
+
 Bytes BuildFrameWithLength(uint8_t command, const Bytes& payload, uint16_t lengthField) {
     Bytes f;
     f.reserve(payload.size() + 11);

@@ -77,6 +77,8 @@ inline Bytes EscapeFrame(const Bytes& raw) { return EscapeFrame(raw.data(), raw.
 // Reverse of the escaping for the bytes between two delimiters. The escape flag starts
 // cleared; an 0xAA followed by anything but 05/0A is dropped and keeps the flag set.
 Bytes UnescapeFrame(const uint8_t* body, size_t n);
+// The same into a caller's buffer of at least n bytes; returns the count written.
+size_t UnescapeFrameInto(const uint8_t* body, size_t n, uint8_t* out);
 inline Bytes UnescapeFrame(const Bytes& body) { return UnescapeFrame(body.data(), body.size()); }
 
 // Raw frame with the standard length rule (L = 5 + payload), header 01 00 01 00, checksum

@@ -1,0 +1,21 @@
+#include "ProtocolLink.h"
+
+namespace r4t8 {
+
+ProtocolLink::ProtocolLink(IPort& port, ITimeSource& time, IUserInterface& ui)
+    : m_sender(port, time, ui) {
+    m_receiver.SetLogSink([&ui](const QString& line) { ui.AppendReceiveLogLine(line); });
+    m_receiver.SetReplyFilter([this](const ReplyRecord& reply) {
+        return m_sender.ScreenReply(reply) != CommandSender::ReplyVerdict::Drop;
+    });
+    m_receiver.SetBeforeDispatch([this](const ReplyRecord& reply) {
+        // Debug data answers no request, so the pending one keeps being resent.
+        if (reply.command != cmd_debug_data) m_sender.StopResendTimer();
+    });
+    m_receiver.SetDispatch([this](const ReplyRecord& reply) {
+        if (m_dispatch) m_dispatch(reply);
+        m_sender.ReplyDispatched();
+    });
+}
+
+}  // namespace r4t8

@@ -1,0 +1,23 @@
+// QtTimeSource: the program's ITimeSource on QTimer, QElapsedTimer and the wall clock.
+#pragma once
+
+#include <QElapsedTimer>
+#include <memory>
+
+#include "Interfaces.h"
+
+namespace r4t8 {
+
+class QtTimeSource : public ITimeSource {
+  public:
+    QtTimeSource();
+
+    std::unique_ptr<ITimer> CreateTimer() override;
+    int64_t NowMs() const override;
+    QDateTime CurrentDateTime() const override;
+
+  private:
+    QElapsedTimer m_clock;
+};
+
+}  // namespace r4t8
