@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -112,6 +113,7 @@ private:
     bool Command(const std::string& line);
     bool ReadStdin();
     void Cleanup();
+    void WaitUntilRead();
 
     SimOptions m_options;
     FILE* m_log;
@@ -253,6 +255,23 @@ bool Program::ReadStdin() {
     return true;
 }
 
+// A pty drops what the client has not read yet when the master closes, so a hangup waits
+// (boundedly) until the last reply has been taken.
+void Program::WaitUntilRead() {
+    if (m_slave < 0) {
+        tcdrain(m_line);
+        return;
+    }
+    // Written bytes reach the slave's queue a moment later, so look only after a pause.
+    usleep(50000);
+    for (int i = 0; i < 300; ++i) {
+        int queued = 0;
+        if (ioctl(m_slave, TIOCINQ, &queued) != 0 || queued == 0) break;
+        usleep(10000);
+    }
+    usleep(20000);
+}
+
 void Program::Cleanup() {
     if (!m_linkMade.empty()) unlink(m_linkMade.c_str());
     if (m_slave >= 0) close(m_slave);
@@ -282,9 +301,6 @@ int Program::Run() {
         Cleanup();
         return 1;
     }
-    std::fprintf(stdout, "%s\n", path.c_str());
-    std::fflush(stdout);
-
     if (!m_options.link.empty()) {
         struct stat st {};
         // Replace an old link of ours, but never a file that is not a link.
@@ -297,6 +313,10 @@ int Program::Run() {
                          m_options.link.c_str(), std::strerror(errno));
         }
     }
+
+    // The path line comes last: once it is out, the port and its link are ready.
+    std::fprintf(stdout, "%s\n", path.c_str());
+    std::fflush(stdout);
 
     // A character device that is no terminal (/dev/zero, /dev/null) carries no commands.
     struct stat in {};
@@ -320,6 +340,7 @@ int Program::Run() {
             }
         }
         if (m_server.HangupDue() && m_server.LineIdle() && pending.empty()) {
+            WaitUntilRead();
             std::fprintf(m_log, "# hangup after %d answers\n", m_server.Answered());
             std::fflush(m_log);
             break;
