@@ -4,7 +4,6 @@
 #pragma once
 
 #include <QString>
-
 #include <cstdint>
 #include <memory>
 
@@ -17,9 +16,14 @@
 #include "protocol/Sender.h"
 
 namespace r4t8 {
+class CommandSender;
+class FrameReceiver;
+}  // namespace r4t8
+
+namespace r4t8 {
 
 class DeviceSession {
-public:
+  public:
     DeviceSession(IPort& port, ITimeSource& time, IUserInterface& ui, DeviceSettings& settings);
     ~DeviceSession();
 
@@ -42,7 +46,14 @@ public:
     QString Model() const;
     QString Version() const;
 
-private:
+    // The routing of every correct reply by its command code (called by the receiver).
+    void DispatchReply(const ReplyRecord& reply);
+
+    // The concrete protocol parts, for front ends that show their counters or state.
+    CommandSender& Commands();
+    const FrameReceiver& Receiver() const;
+
+  private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };

@@ -1,0 +1,148 @@
+#include "DeviceSession.h"
+
+#include "config/SetupForModel.h"
+#include "protocol/ProtocolLink.h"
+
+namespace r4t8 {
+
+namespace {
+
+const QString kTitle = QStringLiteral("R4T8报警器设置软件");
+
+bool Succeeded(const ReplyRecord& reply) { return reply.payload[0] == 1; }
+
+}  // namespace
+
+struct DeviceSession::Impl {
+    Impl(IPort& port, ITimeSource& time, IUserInterface& ui, DeviceSettings& settings)
+        : ui(ui),
+          settings(settings),
+          link(port, time, ui),
+          config(link.Sender(), ui, settings, image),
+          history(link.Sender(), ui, time),
+          operations(link.Sender(), ui, time) {
+        ClearConfigImage(image);
+    }
+
+    // One of the plain rows: a message for each outcome, and the outcome reported.
+    void ShowOutcome(const ReplyRecord& reply, Operation op, const char* success,
+                     const char* failure) {
+        const bool ok = Succeeded(reply);
+        ui.ShowMessage(QString::fromUtf8(ok ? success : failure), kTitle, MsgButtons::Ok);
+        ui.OperationFinished(op, ok ? Outcome::Succeeded : Outcome::Failed);
+    }
+
+    IUserInterface& ui;
+    DeviceSettings& settings;
+    ConfigImage image{};
+    ProtocolLink link;
+    ConfigSequences config;
+    HistoryQuery history;
+    DirectOperations operations;
+    QString model;
+    QString version;
+};
+
+DeviceSession::DeviceSession(IPort& port, ITimeSource& time, IUserInterface& ui,
+                             DeviceSettings& settings)
+    : m_impl(std::make_unique<Impl>(port, time, ui, settings)) {
+    m_impl->link.SetDispatch([this](const ReplyRecord& reply) { DispatchReply(reply); });
+}
+
+DeviceSession::~DeviceSession() = default;
+
+void DeviceSession::cm1ReceiveData(const uint8_t* buffer, uint16_t length) {
+    m_impl->link.cm1ReceiveData(buffer, length);
+}
+
+void DeviceSession::btn7Click(const QString& password) {
+    uint8_t bytes[4] = {0, 0, 0, 0};
+    for (int i = 0; i < 4 && i < password.size(); ++i) {
+        const char16_t c = password.at(i).unicode();
+        // The edit takes digits only; anything else could not be an ASCII code.
+        bytes[i] = c < 0x80 ? static_cast<uint8_t>(c) : static_cast<uint8_t>('?');
+    }
+    m_impl->link.Sender().SendFrame(BuildLoginFrame(bytes));
+}
+
+void DeviceSession::btn_stopClick() {
+    m_impl->link.Sender().StopResend();
+    m_impl->ui.SetLoginEnabled(false);
+    m_impl->ui.SetDeviceControlsEnabled(false);
+    m_impl->history.RaiseAbort();
+}
+
+void DeviceSession::DispatchReply(const ReplyRecord& reply) {
+    Impl& d = *m_impl;
+    switch (reply.command) {
+        case cmd_login:
+            if (Succeeded(reply)) {
+                StoreReply(d.image, kLoginReplyOffset, reply);
+                d.ui.SetDeviceControlsEnabled(true);
+                const ModelInfo info = SetupForModel(d.settings, reply);
+                d.model = info.model;
+                d.version = info.version;
+                d.ui.ShowMessage(QStringLiteral("密码正确"), kTitle, MsgButtons::Ok);
+                d.ui.OperationFinished(Operation::Login, Outcome::Succeeded);
+            } else {
+                d.ui.ShowMessage(QStringLiteral("密码错误"), kTitle, MsgButtons::Ok);
+                d.ui.OperationFinished(Operation::Login, Outcome::Failed);
+            }
+            break;
+        case cmd_write_block:
+            d.config.OnWriteReply(reply);
+            break;
+        case cmd_read_block:
+            d.config.OnReadReply(reply);
+            break;
+        case cmd_erase_block:
+            d.config.OnEraseReply(reply);
+            break;
+        case cmd_write_done:
+            d.config.OnWriteDoneReply(reply);
+            break;
+        case cmd_factory_reset:
+            d.ShowOutcome(reply, Operation::FactoryReset, "工厂化成功", "工厂化失败");
+            break;
+        case cmd_history_count:
+            d.history.OnCountReply(reply);
+            break;
+        case cmd_history_page:
+            d.history.OnPageReply(reply);
+            break;
+        case cmd_current_data:
+            d.operations.OnCurrentDataReply(reply);
+            break;
+        case cmd_relay:
+            d.ShowOutcome(reply, Operation::Relay, "操作成功", "继电器操作失败");
+            break;
+        case cmd_debug_mode:
+            // The switch-off request gets the same texts.
+            d.ShowOutcome(reply, Operation::DebugMode, "开启调试模式成功", "开启调试模式失败");
+            break;
+        case cmd_debug_data:
+            d.operations.OnDebugData(reply);
+            break;
+        case cmd_set_time:
+            d.ShowOutcome(reply, Operation::SetTime, "设置时间成功", "设置时间失败");
+            break;
+        case cmd_get_time:
+            d.operations.OnGetTimeReply(reply);
+            break;
+        default:
+            break;  // unknown codes: the resend timer has already been stopped
+    }
+}
+
+ISender& DeviceSession::Sender() { return m_impl->link.Sender(); }
+CommandSender& DeviceSession::Commands() { return m_impl->link.Sender(); }
+const FrameReceiver& DeviceSession::Receiver() const { return m_impl->link.Receiver(); }
+ConfigSequences& DeviceSession::Config() { return m_impl->config; }
+HistoryQuery& DeviceSession::History() { return m_impl->history; }
+DirectOperations& DeviceSession::Operations() { return m_impl->operations; }
+ConfigImage& DeviceSession::Image() { return m_impl->image; }
+DeviceSettings& DeviceSession::Settings() { return m_impl->settings; }
+QString DeviceSession::Model() const { return m_impl->model; }
+QString DeviceSession::Version() const { return m_impl->version; }
+
+}  // namespace r4t8
