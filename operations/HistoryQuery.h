@@ -42,13 +42,39 @@ public:
     // Where the export writes; empty: the executable's folder, else the user's documents.
     void SetExportFolder(const QString& folder) { m_exportFolder = folder; }
 
+    // Both folders at once: the export falls back to `fallback` when `preferred` is not a
+    // writable folder (an empty `preferred`: the executable's folder).
+    void SetExportFolders(const QString& preferred, const QString& fallback) {
+        m_exportFolder = preferred;
+        m_exportFallback = fallback;
+        m_fallbackSet = true;
+    }
+
     const HistoryTable& Table() const { return m_table; }
     // The records of the last completed download, kept until the next one.
     const HistoryTable& LastDownload() const { return m_lastDownload; }
     uint16_t PageCount() const { return m_pageCount; }
+    // The next page to request; 0 while the closing request is outstanding (and, only
+    // after page 65535 has been requested, then too: RequestedPage() tells them apart).
     uint16_t PageIndex() const { return m_pageIndex; }
+    // The page number of the page request outstanding (0: the closing request).
+    uint16_t RequestedPage() const { return m_requestedPage; }
+    // True from the count request until the closing reply has been handled.
+    bool Running() const { return m_state != State::Idle; }
 
 private:
+    enum class State { Idle, Counting, Paging, Closing };
+
+    void RequestPage(uint16_t page);
+    bool IsLateDuplicate(const ReplyRecord& reply) const;
+    void Export();
+
+    State m_state = State::Idle;
+    uint16_t m_requestedPage = 0;
+    // The last page stored: a resent request may bring its reply twice.
+    std::vector<uint8_t> m_lastPage;
+    QString m_exportFallback;
+    bool m_fallbackSet = false;
     ISender& m_sender;
     IUserInterface& m_ui;
     ITimeSource& m_time;

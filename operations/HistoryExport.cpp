@@ -1,0 +1,259 @@
+#include "HistoryExport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include <iconv.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "NumberText.h"
+#include "workbook/Workbook.h"
+
+namespace r4t8 {
+
+namespace {
+
+const QString kAppTitle = QStringLiteral("R4T8报警器设置软件");
+const QString kAsk = QStringLiteral("提示");
+const QString kExporting = QStringLiteral("导出历史数据");
+const QString kSaveFailed =
+    QStringLiteral("不能正确操作Excel文件。可能是该文件已被其他程序打开, 或系统错误。");
+const std::array<QString, 9> kHeaders = {
+    QStringLiteral("时间"),    QStringLiteral("传感器1"), QStringLiteral("传感器2"),
+    QStringLiteral("传感器3"), QStringLiteral("传感器4"), QStringLiteral("经度"),
+    QStringLiteral("纬度"),    QStringLiteral("速度"),    QStringLiteral("方向")};
+constexpr uint32_t kAbsent = 0xFFFFFFFF;
+constexpr int kStatusPanel = 2;
+constexpr int kProgressMax = 80;
+
+// Appends text in the GBK code page (the system code page the CSV is read in). ASCII, all
+// that the data rows hold, is copied as it is.
+class GbkWriter {
+public:
+    GbkWriter() : m_cd(iconv_open("GBK", "UTF-8")) {}
+    ~GbkWriter() {
+        if (m_cd != reinterpret_cast<iconv_t>(-1)) iconv_close(m_cd);
+    }
+    GbkWriter(const GbkWriter&) = delete;
+    GbkWriter& operator=(const GbkWriter&) = delete;
+
+    void Append(QByteArray& out, const QString& text) {
+        bool ascii = true;
+        for (QChar c : text)
+            if (c.unicode() >= 0x80) ascii = false;
+        if (ascii) {
+            for (QChar c : text) out.append(static_cast<char>(c.unicode()));
+            return;
+        }
+        QByteArray utf8 = text.toUtf8();
+        if (m_cd == reinterpret_cast<iconv_t>(-1)) {
+            out.append(utf8);
+            return;
+        }
+        char* in = utf8.data();
+        size_t inLeft = static_cast<size_t>(utf8.size());
+        char buf[256];
+        while (inLeft > 0) {
+            char* o = buf;
+            size_t oLeft = sizeof buf;
+            const size_t r = iconv(m_cd, &in, &inLeft, &o, &oLeft);
+            out.append(buf, static_cast<qsizetype>(o - buf));
+            if (r == static_cast<size_t>(-1) && errno != E2BIG) {
+                // A character GBK does not have: one '?' for its UTF-8 sequence.
+                out.append('?');
+                do {
+                    ++in;
+                    --inLeft;
+                } while (inLeft > 0 && (static_cast<uint8_t>(*in) & 0xC0) == 0x80);
+            }
+        }
+        iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
+    }
+
+private:
+    iconv_t m_cd;
+};
+
+void Put2(QChar*& p, unsigned v) {
+    if (v >= 100) {
+        // Only a received time that is no date carries such numbers; keep them whole.
+        const QString digits = QString::number(v);
+        for (QChar c : digits) *p++ = c;
+        return;
+    }
+    *p++ = QChar(u'0' + v / 10);
+    *p++ = QChar(u'0' + v % 10);
+}
+
+QString GpsText(uint32_t value, double divisor) {
+    return value == kAbsent ? QString() : GeneralFloatText(static_cast<double>(value) / divisor);
+}
+
+bool WritableFolder(const QString& folder) {
+    const QFileInfo info(folder);
+    return !folder.isEmpty() && info.isDir() && info.isWritable();
+}
+
+void SetUpSheet(workbook::Worksheet& sheet, bool first) {
+    sheet.SetColumnWidth(1, 20);
+    sheet.SetColumnWidth(6, 15);
+    sheet.SetColumnWidth(7, 15);
+    if (first) sheet.SetTextFormat(2, 1);
+    for (uint16_t c = 1; c <= 9; ++c) sheet.SetHorizontalAlignment(1, c, workbook::kAlignCentre);
+    for (uint16_t c = 1; c <= 9; ++c) sheet.SetCell(1, c, kHeaders[c - 1u]);
+}
+
+}  // namespace
+
+ExportFolders DefaultExportFolders() {
+    ExportFolders f;
+    if (QCoreApplication::instance()) f.preferred = QCoreApplication::applicationDirPath();
+    f.fallback = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return f;
+}
+
+QString RecordTimeText(const HistoryRecord& r) {
+    // The received numbers, two digits each: a real date prints exactly as the date would,
+    // and a time that is no date (month 0, day 32) no longer fails the whole export.
+    const unsigned year = (2000u + r.year) % 100u;
+    QChar buf[32];
+    QChar* p = buf;
+    Put2(p, year);
+    *p++ = u'-';
+    Put2(p, r.month);
+    *p++ = u'-';
+    Put2(p, r.day);
+    *p++ = u' ';
+    Put2(p, r.hour);
+    *p++ = u':';
+    Put2(p, r.minute);
+    *p++ = u':';
+    Put2(p, r.second);
+    return QString(buf, p - buf);
+}
+
+std::array<QString, 9> RecordRowTexts(const HistoryRecord& r) {
+    std::array<QString, 9> t;
+    t[0] = RecordTimeText(r);
+    for (int s = 0; s < 4; ++s)
+        if (r.sensorPresent[s]) t[1 + s] = FormatZeroHash(r.sensor[s]);
+    t[5] = GpsText(r.longitude, 1e6);
+    t[6] = GpsText(r.latitude, 1e6);
+    t[7] = GpsText(r.speed, 10);
+    t[8] = GpsText(r.direction, 10);
+    return t;
+}
+
+Outcome HistoryExport::Run(const HistoryTable& table, const std::function<bool()>& aborted,
+                           const ExportFolders& folders) {
+    m_ui.SetStatusText(kStatusPanel, kExporting);
+    m_ui.RepaintStatus();
+
+    QString folder = folders.preferred;
+    bool fellBack = false;
+    if (!WritableFolder(folder) && !folders.fallback.isEmpty() &&
+        QDir().mkpath(folders.fallback) && WritableFolder(folders.fallback)) {
+        folder = folders.fallback;
+        fellBack = true;
+        m_ui.SetStatusText(kStatusPanel, kExporting + QStringLiteral("到") +
+                                             QDir::toNativeSeparators(folder));
+        m_ui.RepaintStatus();
+    }
+    if (folder.isEmpty()) folder = QDir::currentPath();
+    const QString stamp = m_time.CurrentDateTime().toString(QStringLiteral("yyyy-MM-dd_hh-mm-ss"));
+    const QDir dir(folder);
+    m_workbookPath = dir.filePath(QStringLiteral("SAVE") + stamp + QStringLiteral(".xls"));
+    m_csvPath = dir.filePath(QStringLiteral("SAVE_CSV_") + stamp + QStringLiteral(".csv"));
+
+    const auto count = static_cast<int64_t>(table.size());
+    workbook::Workbook book;
+    SetUpSheet(book.Sheet(0), true);
+    book.Sheet(0).Reserve(static_cast<size_t>(std::min<int64_t>(count, kRecordsPerSheet)) * 9,
+                          static_cast<size_t>(std::min<int64_t>(count, kRecordsPerSheet)) * 60);
+
+    GbkWriter gbk;
+    QByteArray csv;
+    csv.reserve(static_cast<qsizetype>(count * 80 + 256));
+    auto appendLine = [&](const std::array<QString, 9>& texts) {
+        for (size_t c = 0; c < texts.size(); ++c) {
+            if (c) csv.append(',');
+            gbk.Append(csv, texts[c]);
+        }
+        csv.append("\r\n", 2);
+    };
+    appendLine(kHeaders);
+
+    const int64_t step = count / 10;
+    workbook::Worksheet* sheet = &book.Sheet(0);
+    for (int64_t i = 0; i < count; ++i) {
+        m_ui.ProcessEvents();
+        if (aborted && aborted()) {
+            book.Close();
+            m_ui.OperationFinished(Operation::HistoryExport, Outcome::Aborted);
+            return Outcome::Aborted;
+        }
+        if (count < 10) {
+            m_ui.SetProgress(kProgressMax);
+        } else if ((i + 1) % step == 0) {
+            // Counts not a multiple of 10 reach 80 before the end: the bar stops there.
+            m_ui.SetProgress(static_cast<int>(std::min<int64_t>(kProgressMax, ((i + 1) * 8) / step)));
+        }
+        const int64_t inSheet = i % kRecordsPerSheet;
+        if (i > 0 && inSheet == 0) {
+            sheet = &book.AddSheet();
+            SetUpSheet(*sheet, false);
+            const int64_t left = std::min<int64_t>(count - i, kRecordsPerSheet);
+            sheet->Reserve(static_cast<size_t>(left) * 9, static_cast<size_t>(left) * 60);
+        }
+        const std::array<QString, 9> texts = RecordRowTexts(table[static_cast<size_t>(i)]);
+        const auto row = static_cast<uint32_t>(inSheet + 2);
+        for (uint16_t c = 0; c < 9; ++c)
+            if (!texts[c].isEmpty()) sheet->SetCell(row, static_cast<uint16_t>(c + 1), texts[c]);
+        appendLine(texts);
+    }
+
+    auto fail = [&] {
+        book.Close();
+        m_ui.SetStatusText(kStatusPanel, QString());
+        m_ui.RepaintStatus();
+        m_ui.ShowMessage(kSaveFailed, kAppTitle);
+        m_ui.OperationFinished(Operation::HistoryExport, Outcome::Failed);
+        return Outcome::Failed;
+    };
+    if (!book.SaveAs(m_workbookPath)) return fail();
+    {
+        QSaveFile file(m_csvPath);
+        if (!file.open(QIODevice::WriteOnly) || file.write(csv) != csv.size() || !file.commit())
+            return fail();
+    }
+    book.Close();
+
+    // Off the executable's folder the user is told where the files went.
+    m_ui.SetStatusText(kStatusPanel, fellBack ? QStringLiteral("历史数据已保存到") +
+                                                    QDir::toNativeSeparators(folder)
+                                              : QString());
+    m_ui.RepaintStatus();
+    m_ui.ShowMessage(QStringLiteral("导出历史数据成功"), kAppTitle);
+
+    if (m_ui.ShowMessage(QStringLiteral("是否打开保存的excel文件"), kAsk, MsgButtons::OkCancel) ==
+        MsgAnswer::Ok) {
+        const int code = m_ui.OpenWithDesktop(m_workbookPath);
+        if (code != 0)
+            m_ui.ShowMessage(QStringLiteral("打开文件错误代码") + QString::number(code), kAppTitle);
+    }
+    if (m_ui.ShowMessage(QStringLiteral("是否打开保存的CSV文件?"), kAsk, MsgButtons::OkCancel) ==
+        MsgAnswer::Ok) {
+        const int code = m_ui.OpenWithDesktop(m_csvPath);
+        if (code != 0)
+            m_ui.ShowMessage(QStringLiteral("打开文件错误代码:") + QString::number(code), kAppTitle);
+    }
+    m_ui.OperationFinished(Operation::HistoryExport, Outcome::Succeeded);
+    return Outcome::Succeeded;
+}
+
+}  // namespace r4t8

@@ -1,0 +1,123 @@
+#include "HistoryQuery.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "HistoryExport.h"
+#include "HistoryPage.h"
+
+namespace r4t8 {
+
+namespace {
+
+const QString kAppTitle = QStringLiteral("R4T8报警器设置软件");
+constexpr int kStatusPanel = 2;
+constexpr uint8_t kCountSelector = 21;
+constexpr uint8_t kPageSelector = 22;
+
+uint8_t YearByte(const QDate& d) { return static_cast<uint8_t>(((d.year() % 100) + 100) % 100); }
+
+}  // namespace
+
+HistoryQuery::HistoryQuery(ISender& sender, IUserInterface& ui, ITimeSource& time)
+    : m_sender(sender), m_ui(ui), m_time(time) {}
+
+void HistoryQuery::Button1Click(const QDate& from, const QDate& to) {
+    m_sender.Args().historyRange = {YearByte(from),
+                                    static_cast<uint8_t>(from.month()),
+                                    static_cast<uint8_t>(from.day()),
+                                    YearByte(to),
+                                    static_cast<uint8_t>(to.month()),
+                                    static_cast<uint8_t>(to.day())};
+    m_pageIndex = 1;
+    m_pageCount = 0;
+    m_requestedPage = 0;
+    m_table.clear();
+    m_lastPage.clear();
+    m_state = State::Counting;
+    m_sender.SendCommand(kCountSelector);
+    m_exportAbort = false;
+    m_ui.SetProgressVisible(true);
+    m_ui.SetProgress(0);
+}
+
+void HistoryQuery::OnCountReply(const ReplyRecord& reply) {
+    // A count reply is only taken for the count request (a late copy of it after a resend
+    // would otherwise restart the paging).
+    if (m_state != State::Counting || m_sender.OutstandingCommand() != cmd_history_count) return;
+    const uint16_t pages = static_cast<uint16_t>(
+        (reply.payloadCount > 0 ? reply.payload[0] : 0) |
+        (reply.payloadCount > 1 ? reply.payload[1] << 8 : 0));
+    m_pageCount = pages;
+    if (pages == 0) {
+        m_state = State::Idle;
+        m_ui.ShowMessage(QStringLiteral("该时间段未查询到数据"), kAppTitle);
+        m_ui.OperationFinished(Operation::HistoryQuery, Outcome::Succeeded);
+        return;
+    }
+    m_state = State::Paging;
+    RequestPage(1);
+}
+
+void HistoryQuery::RequestPage(uint16_t page) {
+    m_requestedPage = page;
+    m_sender.Args().historyPageIndex = page;
+    m_sender.SendCommand(kPageSelector);
+    // Wraps to 0 only after page 65535; the state, not the index, says what comes next.
+    m_pageIndex = page == 0 ? 0 : static_cast<uint16_t>(page + 1);
+}
+
+bool HistoryQuery::IsLateDuplicate(const ReplyRecord& reply) const {
+    // Replies carry no page number. Two pages with records are never byte for byte alike
+    // (their time stamps differ), so such a repeat is the second reply to a resent request.
+    // Repeats of pages without records are taken: dropping them could stall a range of
+    // empty pages, and storing them adds nothing.
+    const size_t n = std::min<size_t>(reply.payloadCount, reply.payload.size());
+    return m_lastPage.size() == n && n >= 2 && m_lastPage[0] == 0x7F && m_lastPage[1] == 0x7F &&
+           std::memcmp(m_lastPage.data(), reply.payload.data(), n) == 0;
+}
+
+void HistoryQuery::OnPageReply(const ReplyRecord& reply) {
+    if (m_state != State::Paging && m_state != State::Closing) return;
+    if (m_sender.OutstandingCommand() != cmd_history_page) return;
+    if (IsLateDuplicate(reply)) return;
+
+    if (m_state == State::Closing) {
+        // The reply to the closing request: its payload is ignored.
+        m_state = State::Idle;
+        Export();
+        return;
+    }
+
+    m_ui.SetStatusText(kStatusPanel, QStringLiteral("正在接收历史数据"));
+    m_ui.RepaintStatus();
+    const size_t n = std::min<size_t>(reply.payloadCount, reply.payload.size());
+    m_lastPage.assign(reply.payload.begin(), reply.payload.begin() + static_cast<ptrdiff_t>(n));
+    const HistoryPageResult page = ParseHistoryPage(reply.payload.data(), n, m_table);
+
+    // The next request goes out after the message: the box holds the sequence until closed.
+    if (page.undefinedItem)
+        m_ui.ShowMessage(QStringLiteral("读取历史数据出现未定义项"), kAppTitle);
+
+    if (m_requestedPage < m_pageCount) {
+        RequestPage(static_cast<uint16_t>(m_requestedPage + 1));
+    } else {
+        m_state = State::Closing;
+        RequestPage(0);
+    }
+}
+
+void HistoryQuery::Export() {
+    ExportFolders folders = DefaultExportFolders();
+    if (!m_exportFolder.isEmpty()) folders.preferred = m_exportFolder;
+    if (m_fallbackSet) folders.fallback = m_exportFallback;
+    HistoryExport exporter(m_ui, m_time);
+    exporter.Run(m_table, [this] { return m_exportAbort; }, folders);
+    // Kept for the chart also when the export failed or was stopped.
+    m_lastDownload = std::move(m_table);
+    m_table.clear();
+    m_ui.SetProgressVisible(false);
+    m_ui.OperationFinished(Operation::HistoryQuery, Outcome::Succeeded);
+}
+
+}  // namespace r4t8
