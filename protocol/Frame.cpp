@@ -1,5 +1,7 @@
 #include "Frame.h"
 
+#include <cstring>
+
 namespace r4t8 {
 
 uint16_t FrameChecksum(const uint8_t* bytes, size_t first, size_t last) {
@@ -55,21 +57,28 @@ Bytes UnescapeFrame(const uint8_t* body, size_t n) {
 
 size_t UnescapeFrameInto(const uint8_t* body, size_t n, uint8_t* out) {
     size_t count = 0;
-    bool escaped = false;
-    for (size_t i = 0; i < n; ++i) {
-        const uint8_t b = body[i];
-        if (escaped) {
-            if (b == 0x05) {
+    size_t i = 0;
+    while (i < n) {
+        // Runs without an escape byte are copied whole.
+        const void* hit = std::memchr(body + i, kEscapeByte, n - i);
+        const size_t run = hit ? static_cast<size_t>(static_cast<const uint8_t*>(hit) - body) - i
+                               : n - i;
+        std::memcpy(out + count, body + i, run);
+        count += run;
+        i += run;
+        if (i >= n) break;
+        // An escape: skip bytes until 05 or 0A ends it (others are dropped, the flag stays).
+        for (++i; i < n; ++i) {
+            if (body[i] == 0x05) {
                 out[count++] = kFrameDelimiter;
-                escaped = false;
-            } else if (b == 0x0A) {
-                out[count++] = kEscapeByte;
-                escaped = false;
+                ++i;
+                break;
             }
-        } else if (b == kEscapeByte) {
-            escaped = true;
-        } else {
-            out[count++] = b;
+            if (body[i] == 0x0A) {
+                out[count++] = kEscapeByte;
+                ++i;
+                break;
+            }
         }
     }
     return count;

@@ -23,30 +23,55 @@ class BusyScope {
 
 }  // namespace
 
-FrameReceiver::FrameReceiver() : m_receive(kBufferSize, 0), m_decoded(kBufferSize, 0) {}
+FrameReceiver::FrameReceiver()
+    : m_receive(kBufferSize, 0), m_rx(m_receive.data()), m_decoded(kBufferSize, 0) {}
+
+namespace {
+
+// " XX" for every byte value, ready to copy.
+struct HexTable {
+    char16_t text[256][3];
+    HexTable() {
+        for (int b = 0; b < 256; ++b) {
+            text[b][0] = u' ';
+            text[b][1] = static_cast<char16_t>(kHexDigits[b >> 4]);
+            text[b][2] = static_cast<char16_t>(kHexDigits[b & 0x0F]);
+        }
+    }
+};
+const HexTable kHex;
+
+// Writes the line into `line`, reusing its storage when nobody else holds it.
+void HexLine(const uint8_t* bytes, size_t count, QString& line) {
+    line.resize(static_cast<qsizetype>(count * 3));
+    char16_t* out = reinterpret_cast<char16_t*>(line.data());
+    for (size_t i = 0; i < count; ++i, out += 3) std::memcpy(out, kHex.text[bytes[i]], 6);
+}
+
+template <typename Sink>
+void ForEachLogLine(const uint8_t* bytes, size_t count, QString& line, Sink&& sink) {
+    size_t i = 0;
+    for (; i + FrameReceiver::kLogBytesPerLine <= count; i += FrameReceiver::kLogBytesPerLine) {
+        HexLine(bytes + i, FrameReceiver::kLogBytesPerLine, line);
+        sink(line);
+    }
+    // The rest, or an empty line when the count is a multiple of the line length.
+    HexLine(bytes + i, count - i, line);
+    sink(line);
+}
+
+}  // namespace
 
 std::vector<QString> FrameReceiver::FormatLogLines(const uint8_t* bytes, size_t count) {
     std::vector<QString> lines;
-    lines.reserve(count / kLogBytesPerLine + 1);
-    char line[kLogBytesPerLine * 3];
-    size_t used = 0;
-    for (size_t i = 0; i < count; ++i) {
-        line[used++] = ' ';
-        line[used++] = kHexDigits[bytes[i] >> 4];
-        line[used++] = kHexDigits[bytes[i] & 0x0F];
-        if ((i + 1) % kLogBytesPerLine == 0) {
-            lines.push_back(QString::fromLatin1(line, static_cast<qsizetype>(used)));
-            used = 0;
-        }
-    }
-    // The rest, or an empty line when the count is a multiple of the line length.
-    lines.push_back(QString::fromLatin1(line, static_cast<qsizetype>(used)));
+    QString line;
+    ForEachLogLine(bytes, count, line, [&](const QString& l) { lines.push_back(l); });
     return lines;
 }
 
 void FrameReceiver::LogReceivedFrame(const uint8_t* bytes, size_t count) {
     if (!m_logSink) return;
-    for (const QString& line : FormatLogLines(bytes, count)) m_logSink(line);
+    ForEachLogLine(bytes, count, m_logLine, [this](const QString& line) { m_logSink(line); });
 }
 
 void FrameReceiver::Overflow() {
@@ -139,10 +164,13 @@ void FrameReceiver::ParseReply(const uint8_t* decoded, size_t count) {
             m_copy[s] = ch;
             ++s;
         } else if (s < length + 3) {
-            m_record.payload[s - 8] = ch;
-            ++m_record.payloadCount;
-            m_copy[s] = ch;
-            ++s;
+            // The payload in one piece: as much of it as this buffer holds.
+            const size_t n = std::min(length + 3 - s, count - i);
+            std::memcpy(m_record.payload.data() + (s - 8), decoded + i, n);
+            std::memcpy(m_copy.data() + s, decoded + i, n);
+            m_record.payloadCount = static_cast<uint16_t>(m_record.payloadCount + n);
+            s += n;
+            i += n - 1;
         } else if (s == length + 3) {
             if (!checksumKnown) {
                 checksum = FrameChecksum(m_copy.data(), 1, length + 2);
@@ -164,7 +192,6 @@ void FrameReceiver::ParseReply(const uint8_t* decoded, size_t count) {
             // The end position: its value is not compared.
             m_copy[s] = ch;
             Deliver();
-            std::fill_n(m_copy.begin(), m_copy.size(), uint8_t{0});
             resetRecord();
             s = 0;
             length = 0;

@@ -52,7 +52,7 @@ class FrameReceiver {
         if (!m_collecting) {
             if (b == kFrameDelimiter) {
                 m_collecting = true;
-                m_receive[0] = b;
+                m_rx[0] = b;
                 m_receivedCount = 1;
             }
             return;
@@ -66,7 +66,7 @@ class FrameReceiver {
             Overflow();
             return;
         }
-        m_receive[m_receivedCount++] = b;
+        m_rx[m_receivedCount++] = b;
     }
 
     // Hex dump of a frame as the receive log shows it, one string per line.
@@ -91,6 +91,7 @@ class FrameReceiver {
     bool m_busy = false;
     size_t m_receivedCount = 0;
     std::vector<uint8_t> m_receive;
+    uint8_t* m_rx;  // m_receive's bytes, kept at hand for the per-byte path
     std::vector<uint8_t> m_decoded;
     // Frames completed while another was being dispatched, in order of arrival.
     std::deque<std::vector<uint8_t>> m_queue;
@@ -98,6 +99,7 @@ class FrameReceiver {
     ReplyRecord m_record;
     Counters m_counters;
     LineSink m_logSink;
+    QString m_logLine;
     ReplyFilter m_filter;
     ReplyHook m_beforeDispatch;
     ReplyHook m_dispatch;
