@@ -272,10 +272,14 @@ private:
 Failure RunEncoder(ConfigBlock block, const DeviceSettings& settings, uint8_t* bytes) {
     Encoder e(settings, bytes);
     switch (block) {
-        case ConfigBlock::PhoneBlock: return e.Phone();
-        case ConfigBlock::SensorBlock: return e.Sensor();
-        case ConfigBlock::GprsBlock: return e.Gprs();
-        case ConfigBlock::SystemBlock: return e.System();
+        case ConfigBlock::PhoneBlock:
+            return e.Phone();
+        case ConfigBlock::SensorBlock:
+            return e.Sensor();
+        case ConfigBlock::GprsBlock:
+            return e.Gprs();
+        case ConfigBlock::SystemBlock:
+            return e.System();
     }
     return {};
 }
@@ -285,7 +289,8 @@ Failure RunEncoder(ConfigBlock block, const DeviceSettings& settings, uint8_t* b
 void DecodePhone(const uint8_t* b, DeviceSettings& s) {
     for (int n = 1; n <= 6; ++n) {
         const size_t e = 22 * static_cast<size_t>(n - 1);
-        if (b[e] >= '1' && b[e] <= '2') s.SetIndex(QStringLiteral("cbb_tel%1_f1").arg(n), b[e] - '1');
+        if (b[e] >= '1' && b[e] <= '2')
+            s.SetIndex(QStringLiteral("cbb_tel%1_f1").arg(n), b[e] - '1');
         if (b[e + 1] >= '1' && b[e + 1] <= '4')
             s.SetIndex(QStringLiteral("cbb_tel%1_f2").arg(n), b[e + 1] - '1');
         s.SetText(QStringLiteral("edt_tel%1").arg(n), GetText(b, e + 2, 20));
@@ -412,20 +417,28 @@ QString LabelOf(const DeviceSettings& settings, const QString& name) {
 
 uint32_t BlockAddress(ConfigBlock block) {
     switch (block) {
-        case ConfigBlock::PhoneBlock: return kPhoneBlockAddress;
-        case ConfigBlock::SensorBlock: return kSensorBlockAddress;
-        case ConfigBlock::GprsBlock: return kGprsBlockAddress;
-        case ConfigBlock::SystemBlock: return kSystemBlockAddress;
+        case ConfigBlock::PhoneBlock:
+            return kPhoneBlockAddress;
+        case ConfigBlock::SensorBlock:
+            return kSensorBlockAddress;
+        case ConfigBlock::GprsBlock:
+            return kGprsBlockAddress;
+        case ConfigBlock::SystemBlock:
+            return kSystemBlockAddress;
     }
     return kPhoneBlockAddress;
 }
 
 size_t BlockUsedLength(ConfigBlock block) {
     switch (block) {
-        case ConfigBlock::PhoneBlock: return 132;
-        case ConfigBlock::SensorBlock: return 144;
-        case ConfigBlock::GprsBlock: return 163;
-        case ConfigBlock::SystemBlock: return 120;
+        case ConfigBlock::PhoneBlock:
+            return 132;
+        case ConfigBlock::SensorBlock:
+            return 144;
+        case ConfigBlock::GprsBlock:
+            return 163;
+        case ConfigBlock::SystemBlock:
+            return 120;
     }
     return 0;
 }
@@ -445,10 +458,17 @@ bool EncodeBlock(ConfigBlock block, const DeviceSettings& settings, ConfigImage&
 bool DecodeBlock(ConfigBlock block, const ConfigImage& image, DeviceSettings& settings) {
     const uint8_t* b = image.data() + BlockAddress(block);
     switch (block) {
-        case ConfigBlock::PhoneBlock: DecodePhone(b, settings); return true;
-        case ConfigBlock::SensorBlock: DecodeSensor(b, settings); return true;
-        case ConfigBlock::GprsBlock: DecodeGprs(b, settings); return true;
-        case ConfigBlock::SystemBlock: return DecodeSystem(b, settings);
+        case ConfigBlock::PhoneBlock:
+            DecodePhone(b, settings);
+            return true;
+        case ConfigBlock::SensorBlock:
+            DecodeSensor(b, settings);
+            return true;
+        case ConfigBlock::GprsBlock:
+            DecodeGprs(b, settings);
+            return true;
+        case ConfigBlock::SystemBlock:
+            return DecodeSystem(b, settings);
     }
     return false;
 }

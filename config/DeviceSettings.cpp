@@ -49,8 +49,7 @@ FieldSpec Flag(const QString& name, const QString& caption, const QString& group
     return s;
 }
 
-FieldSpec Picker(const QString& name, const QString& caption, const QString& group,
-                 bool enabled) {
+FieldSpec Picker(const QString& name, const QString& caption, const QString& group, bool enabled) {
     FieldSpec s;
     s.name = name;
     s.kind = FieldKind::Time;
@@ -66,8 +65,7 @@ std::vector<FieldSpec> BuildSpecs() {
     using F = KeyFilter;
 
     const QString login = QStringLiteral("grp8");
-    v.push_back(Edit("edt_setpwd", K::Text, QStringLiteral("密码"), login, 4, F::Decimal,
-                     "5807"));
+    v.push_back(Edit("edt_setpwd", K::Text, QStringLiteral("密码"), login, 4, F::Decimal, "5807"));
     FieldSpec model = Edit("Edit1", K::Text, QStringLiteral("型号："), login, 0, F::None);
     model.readOnly = true;
     v.push_back(model);
@@ -110,10 +108,10 @@ std::vector<FieldSpec> BuildSpecs() {
     for (int n = 1; n <= 6; ++n) {
         v.push_back(Edit(QStringLiteral("edt_tel%1").arg(n), K::Text,
                          QStringLiteral("电话号%1").arg(n), tel, 20, F::Phone));
-        v.push_back(Combo(QStringLiteral("cbb_tel%1_f1").arg(n), QStringLiteral("功能码1"), tel,
-                          f1, 0));
-        v.push_back(Combo(QStringLiteral("cbb_tel%1_f2").arg(n), QStringLiteral("功能码2"), tel,
-                          f2, 0));
+        v.push_back(
+            Combo(QStringLiteral("cbb_tel%1_f1").arg(n), QStringLiteral("功能码1"), tel, f1, 0));
+        v.push_back(
+            Combo(QStringLiteral("cbb_tel%1_f2").arg(n), QStringLiteral("功能码2"), tel, f2, 0));
     }
 
     const QString gprs = QStringLiteral("GPRS参数设置");
@@ -135,16 +133,16 @@ std::vector<FieldSpec> BuildSpecs() {
         const QString p = QStringLiteral("edt_Sensor%1_").arg(n);
         v.push_back(Combo(QStringLiteral("cbb_sensor%1").arg(n), QStringLiteral("传感器%1").arg(n),
                           group, types, 0));
-        v.push_back(Edit(p + "SLow", K::Decimal, QStringLiteral("超低限值"), group, 8,
-                         F::SignedDecimal));
+        v.push_back(
+            Edit(p + "SLow", K::Decimal, QStringLiteral("超低限值"), group, 8, F::SignedDecimal));
         v.push_back(
             Edit(p + "Low", K::Decimal, QStringLiteral("低限值"), group, 8, F::SignedDecimal));
-        v.push_back(Edit(p + "SHigh", K::Decimal, QStringLiteral("超高限值"), group, 8,
-                         F::SignedDecimal));
+        v.push_back(
+            Edit(p + "SHigh", K::Decimal, QStringLiteral("超高限值"), group, 8, F::SignedDecimal));
         v.push_back(
             Edit(p + "High", K::Decimal, QStringLiteral("高限值"), group, 8, F::SignedDecimal));
-        v.push_back(Edit(p + "Relay", K::Integer, QStringLiteral("继电器闭合时间"), group, 4,
-                         F::Digits));
+        v.push_back(
+            Edit(p + "Relay", K::Integer, QStringLiteral("继电器闭合时间"), group, 4, F::Digits));
         v.push_back(Edit(p + "STP", K::Integer, QStringLiteral("步长"), group, 2, F::Digits));
         v.push_back(
             Edit(p + "SP", K::Integer, QStringLiteral("下次报警间隔"), group, 3, F::Digits));
@@ -374,8 +372,7 @@ void DeviceSettings::ResetToDefaults() {
         d.time = s.defaultTime;
         d.enabled = s.defaultEnabled;
         const bool same = v->text == d.text && v->index == d.index && v->items == d.items &&
-                          v->checked == d.checked && v->time == d.time &&
-                          v->enabled == d.enabled;
+                          v->checked == d.checked && v->time == d.time && v->enabled == d.enabled;
         if (same) continue;
         // Restored as a whole: the defaults already agree with every rule.
         *v = d;
@@ -417,8 +414,7 @@ void DeviceSettings::CheckGprsTimeLimit() {
         const QString text = Text(name);
         long long value = 0;
         if (!ParseWholeInt(text, value) || value <= kGprsTimeLimit) break;
-        if (m_ui)
-            m_ui->ShowMessage(QStringLiteral("输入值超出范围"), kAppTitle, MsgButtons::Ok);
+        if (m_ui) m_ui->ShowMessage(QStringLiteral("输入值超出范围"), kAppTitle, MsgButtons::Ok);
         // Text changed while the box was open: check the new text instead.
         QString shortened = Text(name);
         if (shortened != text) continue;

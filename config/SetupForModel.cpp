@@ -26,9 +26,18 @@ QString Shown(const uint8_t* p, size_t begin, size_t end) {
 
 QStringList SensorControlNames(int n) {
     const QString e = QStringLiteral("edt_Sensor%1_").arg(n);
-    return {QStringLiteral("cbb_sensor%1").arg(n), e + "SLow",  e + "Low", e + "SHigh",
-            e + "High",  e + "Relay", e + "STP",  e + "SP",  e + "ens",
-            QStringLiteral("cbb_sensor%1_ain").arg(n), e + "start", e + "end"};
+    return {QStringLiteral("cbb_sensor%1").arg(n),
+            e + "SLow",
+            e + "Low",
+            e + "SHigh",
+            e + "High",
+            e + "Relay",
+            e + "STP",
+            e + "SP",
+            e + "ens",
+            QStringLiteral("cbb_sensor%1_ain").arg(n),
+            e + "start",
+            e + "end"};
 }
 
 ModelInfo SetupForModel(DeviceSettings& settings, const uint8_t* payload, size_t count) {

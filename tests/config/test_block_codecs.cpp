@@ -72,7 +72,8 @@ TEST_F(BlockCodecs, PhoneEntryExample) {
 TEST_F(BlockCodecs, FullWidthPhoneNumberHasNoTerminator) {
     s.SetText("edt_tel6", "12345678901234567890");
     Encode(ConfigBlock::PhoneBlock);
-    EXPECT_EQ(Bytes(ConfigBlock::PhoneBlock, 112, 20), B(std::begin("12345678901234567890"), std::end("12345678901234567890") - 1));
+    EXPECT_EQ(Bytes(ConfigBlock::PhoneBlock, 112, 20),
+              B(std::begin("12345678901234567890"), std::end("12345678901234567890") - 1));
     DeviceSettings back;
     DecodeBlock(ConfigBlock::PhoneBlock, *image, back);
     EXPECT_EQ(back.Text("edt_tel6"), "12345678901234567890");
@@ -101,8 +102,8 @@ TEST_F(BlockCodecs, SensorEntryExample) {
 
     DeviceSettings back;
     DecodeBlock(ConfigBlock::SensorBlock, *image, back);
-    const char* expect1[][2] = {{"STP", "99"},        {"Relay", "9999"},     {"SLow", "999.00"},
-                                {"High", "999.00"},   {"SP", "999"},         {"ens", "999"},
+    const char* expect1[][2] = {{"STP", "99"},         {"Relay", "9999"},  {"SLow", "999.00"},
+                                {"High", "999.00"},    {"SP", "999"},      {"ens", "999"},
                                 {"start", "99999.00"}, {"end", "99999.00"}};
     for (auto& e : expect1)
         EXPECT_EQ(back.Text(QStringLiteral("edt_Sensor1_") + e[0]), e[1]) << e[0];
@@ -126,9 +127,14 @@ TEST_F(BlockCodecs, FloatsRoundToSinglePrecisionAndShowTwoDecimals) {
         float value;
         const char* text;
     };
-    const Case cases[] = {{0.125f, "0.13"},   {-0.125f, "-0.13"}, {-0.001f, "0.00"},
-                          {1e10f, "10000000000.00"}, {3.4028235e38f, "340282346638528859811704183484516925440.00"},
-                          {0.005f, "0.00"},   {2.675f, "2.67"},  {1e-40f, "0.00"}};
+    const Case cases[] = {{0.125f, "0.13"},
+                          {-0.125f, "-0.13"},
+                          {-0.001f, "0.00"},
+                          {1e10f, "10000000000.00"},
+                          {3.4028235e38f, "340282346638528859811704183484516925440.00"},
+                          {0.005f, "0.00"},
+                          {2.675f, "2.67"},
+                          {1e-40f, "0.00"}};
     for (const Case& c : cases) EXPECT_EQ(FloatText(c.value), c.text) << c.text;
     EXPECT_EQ(FloatValue("1e39"), std::nullopt);  // too large for single precision
     EXPECT_EQ(FloatValue(" 1.5 "), 1.5f);
@@ -176,7 +182,8 @@ TEST_F(BlockCodecs, SystemBlockDefaultsAndExceptions) {
     Encode(ConfigBlock::SystemBlock);
     EXPECT_EQ(Bytes(ConfigBlock::SystemBlock, 0, 1), B{1});
     EXPECT_EQ(Bytes(ConfigBlock::SystemBlock, 21, 6), (B{'1', '2', '3', '4', 0xFF, 0xFF}));
-    EXPECT_EQ(Bytes(ConfigBlock::SystemBlock, 27, 15), (B{'0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '1', '2', '3'}));
+    EXPECT_EQ(Bytes(ConfigBlock::SystemBlock, 27, 15),
+              (B{'0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '1', '2', '3'}));
     EXPECT_EQ(Bytes(ConfigBlock::SystemBlock, 42, 4), (B{0xFF, 0xFF, 0x3C, 0x00}));
     EXPECT_EQ(Bytes(ConfigBlock::SystemBlock, 47, 6), (B{'5', '8', '0', '7', 0xFF, 0xFF}));
     // Timed modes: D, interval, FF FF; edt1 = 24; fixed times all FF.
@@ -241,8 +248,8 @@ TEST_F(BlockCodecs, DecoderStopsAtImpossibleTime) {
     DeviceSettings back;
     back.SetText("edit9", "old");
     EXPECT_FALSE(DecodeBlock(ConfigBlock::SystemBlock, *image, back));
-    EXPECT_EQ(back.Text("edit9"), "");       // decoded before the upload times
-    EXPECT_EQ(back.Index("cb_pdat"), 1);     // set before the bad row
+    EXPECT_EQ(back.Text("edit9"), "");        // decoded before the upload times
+    EXPECT_EQ(back.Index("cb_pdat"), 1);      // set before the bad row
     EXPECT_FALSE(back.Checked("CheckBox2"));  // the bad row is left as it was
 
     Put(ConfigBlock::SystemBlock, 84, {1, 2});
@@ -259,8 +266,8 @@ TEST_F(BlockCodecs, BlankControllerDecodesAndItsLimitsWriteBack) {
     s.SetIndex("cbb_sensor1_ain", 1);
     s.SetIndex("cb_pdat", 1);
     s.SetIndex("cbb_gprsupmode", 1);
-    for (ConfigBlock b : {ConfigBlock::PhoneBlock, ConfigBlock::SensorBlock,
-                          ConfigBlock::GprsBlock, ConfigBlock::SystemBlock})
+    for (ConfigBlock b : {ConfigBlock::PhoneBlock, ConfigBlock::SensorBlock, ConfigBlock::GprsBlock,
+                          ConfigBlock::SystemBlock})
         EXPECT_TRUE(DecodeBlock(b, *image, s));
     EXPECT_EQ(s.Text("edt_tel1"), "");
     EXPECT_EQ(s.Index("cbb_tel1_f2"), 3);
@@ -296,7 +303,8 @@ TEST_F(BlockCodecs, BlankControllerDecodesAndItsLimitsWriteBack) {
     s.SetIndex("cbb_timemode", 0);
     ASSERT_FALSE(ValidateBlock(ConfigBlock::SystemBlock, s).has_value());
     EncodeBlock(ConfigBlock::SystemBlock, s, *out);
-    EXPECT_EQ(B(out->begin() + kSystemBlockAddress + 27, out->begin() + kSystemBlockAddress + 42), B(15, 0xFF));
+    EXPECT_EQ(B(out->begin() + kSystemBlockAddress + 27, out->begin() + kSystemBlockAddress + 42),
+              B(15, 0xFF));
 }
 
 TEST_F(BlockCodecs, ValidationNamesTheFirstFailingField) {
@@ -327,15 +335,16 @@ TEST_F(BlockCodecs, ValidationNamesTheFirstFailingField) {
     }
     DeviceSettings t;
     t.SetComboText("cbb_tel2_f1", "x");
-    EXPECT_EQ(ValidateBlock(ConfigBlock::PhoneBlock, t)->label, QStringLiteral("报警号码设置 电话号2 功能码1"));
+    EXPECT_EQ(ValidateBlock(ConfigBlock::PhoneBlock, t)->label,
+              QStringLiteral("报警号码设置 电话号2 功能码1"));
     // Fields that the current upload modes do not store are not looked at.
     t.SetText("edt1", "x");
     t.SetIndex("cb_pdat", 1);
     EXPECT_FALSE(ValidateBlock(ConfigBlock::SystemBlock, t).has_value());
     // The defaults always validate.
     DeviceSettings d;
-    for (ConfigBlock b : {ConfigBlock::PhoneBlock, ConfigBlock::SensorBlock,
-                          ConfigBlock::GprsBlock, ConfigBlock::SystemBlock})
+    for (ConfigBlock b : {ConfigBlock::PhoneBlock, ConfigBlock::SensorBlock, ConfigBlock::GprsBlock,
+                          ConfigBlock::SystemBlock})
         EXPECT_FALSE(ValidateBlock(b, d).has_value());
 }
 
@@ -394,7 +403,8 @@ TEST_F(BlockCodecs, ValidSettingsSurviveARoundTrip) {
             a.UserPickIndex("cb_pdat", 1);
             for (int row = 1; row <= 4 && num(0, 3) != 0; ++row) {
                 a.SetChecked(QStringLiteral("CheckBox%1").arg(row + 1), true);
-                a.SetTime(QStringLiteral("DateTimePicker%1").arg(row + 4), QTime(num(0, 23), num(0, 59)));
+                a.SetTime(QStringLiteral("DateTimePicker%1").arg(row + 4),
+                          QTime(num(0, 23), num(0, 59)));
             }
         } else {
             a.SetText("edt1", uintText(999));

@@ -25,8 +25,10 @@ struct Sequences : ::testing::Test {
     // Confirms the outstanding erase or write with status 1.
     void Confirm() {
         const uint8_t cmd = sender.OutstandingCommand();
-        if (cmd == cmd_erase_block) seq.OnEraseReply(Status(cmd, 1));
-        else seq.OnWriteReply(Status(cmd, 1));
+        if (cmd == cmd_erase_block)
+            seq.OnEraseReply(Status(cmd, 1));
+        else
+            seq.OnWriteReply(Status(cmd, 1));
     }
     Bytes WriteData(size_t frameIndex) const {
         const Bytes& f = sender.frames.at(frameIndex);
@@ -49,8 +51,8 @@ TEST_F(Sequences, ReadRequestsEachBlockAndDecodesIt) {
     device.SetText("edt_id", "42");
     auto blocks = std::make_unique<ConfigImage>();
     blocks->fill(0xFF);
-    for (ConfigBlock b : {ConfigBlock::PhoneBlock, ConfigBlock::SensorBlock,
-                          ConfigBlock::GprsBlock, ConfigBlock::SystemBlock})
+    for (ConfigBlock b : {ConfigBlock::PhoneBlock, ConfigBlock::SensorBlock, ConfigBlock::GprsBlock,
+                          ConfigBlock::SystemBlock})
         EncodeBlock(b, device, *blocks);
 
     seq.btn_loadClick();
@@ -101,7 +103,8 @@ TEST_F(Sequences, WriteDefaultsRightAfterStart) {
         EXPECT_EQ(sender.frames[2 * k], BuildEraseBlockFrame(kAddresses[k]));
         const ConfigBlock block = static_cast<ConfigBlock>(k);
         EncodeBlock(block, defaults, *expected);
-        const Bytes want(expected->begin() + kAddresses[k], expected->begin() + kAddresses[k] + 256);
+        const Bytes want(expected->begin() + kAddresses[k],
+                         expected->begin() + kAddresses[k] + 256);
         EXPECT_EQ(sender.frames[2 * k + 1], BuildWriteBlockFrame(kAddresses[k], want.data()));
         const Bytes data = WriteData(2 * k + 1);
         EXPECT_TRUE(std::all_of(data.begin() + BlockUsedLength(block), data.end(),
@@ -137,15 +140,20 @@ TEST_F(Sequences, RefusalAtEachStepStopsThere) {
         ConfigSequences q(s, u, d, *img);
         q.btn_downClick();
         for (int i = 0; i < refused; ++i) {
-            if (s.outstanding == cmd_erase_block) q.OnEraseReply(MakeReply(cmd_erase_block, {1}));
-            else q.OnWriteReply(MakeReply(cmd_write_block, {1}));
+            if (s.outstanding == cmd_erase_block)
+                q.OnEraseReply(MakeReply(cmd_erase_block, {1}));
+            else
+                q.OnWriteReply(MakeReply(cmd_write_block, {1}));
         }
         const bool erase = refused % 2 == 0;
         ASSERT_EQ(s.outstanding, erase ? cmd_erase_block : cmd_write_block);
-        if (erase) q.OnEraseReply(MakeReply(cmd_erase_block, {0}));
-        else q.OnWriteReply(MakeReply(cmd_write_block, {2}));
+        if (erase)
+            q.OnEraseReply(MakeReply(cmd_erase_block, {0}));
+        else
+            q.OnWriteReply(MakeReply(cmd_write_block, {2}));
         EXPECT_EQ(s.frames.size(), size_t(refused + 1));
-        EXPECT_EQ(u.MessageTexts(), QStringList{erase ? QStringLiteral("擦出失败") : QStringLiteral("写入失败")});
+        EXPECT_EQ(u.MessageTexts(),
+                  QStringList{erase ? QStringLiteral("擦出失败") : QStringLiteral("写入失败")});
         EXPECT_EQ(u.outcomes.back(), std::make_pair(Operation::WriteSettings, Outcome::Failed));
         EXPECT_TRUE(u.progressVisible);
     }

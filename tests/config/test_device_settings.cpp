@@ -17,7 +17,8 @@ QString Picker(int k) { return QStringLiteral("DateTimePicker%1").arg(k); }
 TEST(DeviceSettingsTable, EveryFieldOnceWithItsDefaults) {
     DeviceSettings s;
     std::set<QString> names;
-    for (const FieldSpec& spec : s.Specs()) EXPECT_TRUE(names.insert(spec.name).second) << spec.name.toStdString();
+    for (const FieldSpec& spec : s.Specs())
+        EXPECT_TRUE(names.insert(spec.name).second) << spec.name.toStdString();
     // 3 login + 24 system + 18 phone + 7 GPRS + 48 sensor fields.
     EXPECT_EQ(names.size(), 3u + 24u + 18u + 7u + 48u);
 
@@ -136,9 +137,10 @@ TEST(DeviceSettingsRules, GprsTimeLimit) {
         int messages;
     };
     const Case cases[] = {
-        {"1440", "1440", 0}, {"1441", "144", 1}, {"2000", "200", 1},  {"14400", "1440", 1},
-        {"99999", "999", 2}, {"", "", 0},        {"abc9", "abc9", 0}, {"0001441", "000441", 1},
-        {"00014410", "000410", 2}, {"+1441", "+141", 1},
+        {"1440", "1440", 0},  {"1441", "144", 1},       {"2000", "200", 1},
+        {"14400", "1440", 1}, {"99999", "999", 2},      {"", "", 0},
+        {"abc9", "abc9", 0},  {"0001441", "000441", 1}, {"00014410", "000410", 2},
+        {"+1441", "+141", 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -159,10 +161,10 @@ TEST(DeviceSettingsRules, ListenersSeeEveryRealChangeOnly) {
     DeviceSettings s;
     std::vector<QString> seen;
     const int id = s.AddListener([&](const QString& n) { seen.push_back(n); });
-    s.SetText("edt_tel1", "");       // unchanged
-    s.SetIndex("cbb_mode", 0);       // unchanged
+    s.SetText("edt_tel1", "");         // unchanged
+    s.SetIndex("cbb_mode", 0);         // unchanged
     s.SetChecked("CheckBox1", false);  // unchanged
-    s.SetEnabled("edt1", true);      // unchanged
+    s.SetEnabled("edt1", true);        // unchanged
     EXPECT_TRUE(seen.empty());
 
     s.SetText("edt_tel1", "123");

@@ -51,7 +51,8 @@ TEST(TextCodec, EveryDecodedByteSequenceEncodesBackExactly) {
     std::uniform_int_distribution<int> byte(0, 255), len(0, 40);
     for (int round = 0; round < 5000; ++round) {
         B bytes(static_cast<size_t>(len(rng)));
-        for (auto& b : bytes) b = static_cast<uint8_t>(byte(rng) < 128 ? 0x81 + byte(rng) % 126 : byte(rng));
+        for (auto& b : bytes)
+            b = static_cast<uint8_t>(byte(rng) < 128 ? 0x81 + byte(rng) % 126 : byte(rng));
         const QString text = DecodeDeviceText(bytes.data(), bytes.size());
         ASSERT_EQ(EncodeDeviceText(text), bytes) << round;
         ASSERT_EQ(ToDeviceBytes(FromDeviceBytes(ToDeviceBytes(text))), ToDeviceBytes(text));
