@@ -1,0 +1,38 @@
+// IUserInterface for the window: messages through the presenter, everything else onto the
+// window's controls.
+#pragma once
+
+#include "protocol/Interfaces.h"
+
+namespace r4t8 {
+
+class IMessagePresenter;
+class Tfrm_mset;
+
+class WindowUserInterface : public IUserInterface {
+public:
+    WindowUserInterface(Tfrm_mset& window, IMessagePresenter& presenter)
+        : m_window(window), m_presenter(presenter) {}
+
+    MsgAnswer ShowMessage(const QString& text, const QString& caption,
+                          MsgButtons buttons = MsgButtons::Ok) override;
+    void SetStatusText(int panel, const QString& text) override;
+    void RepaintStatus() override;
+    void SetProgress(int position) override;
+    void SetProgressVisible(bool visible) override;
+    void AppendSendLog(const QString& text) override;
+    void AppendReceiveLogLine(const QString& line) override;
+    void ProcessEvents() override;
+    void SetLoginEnabled(bool enabled) override;
+    void SetDeviceControlsEnabled(bool enabled) override;
+    void ShowDeviceTime(const QDateTime& time) override;
+    void SetCurrentDataCell(int column, const QString& text) override;
+    void AppendDebugOutput(bool received, const QString& text) override;
+    int OpenWithDesktop(const QString& path) override;
+
+private:
+    Tfrm_mset& m_window;
+    IMessagePresenter& m_presenter;
+};
+
+}  // namespace r4t8
