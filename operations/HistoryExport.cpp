@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <iconv.h>
@@ -43,11 +42,15 @@ public:
     GbkWriter& operator=(const GbkWriter&) = delete;
 
     void Append(QByteArray& out, const QString& text) {
-        bool ascii = true;
-        for (QChar c : text)
-            if (c.unicode() >= 0x80) ascii = false;
-        if (ascii) {
-            for (QChar c : text) out.append(static_cast<char>(c.unicode()));
+        const qsizetype n = text.size();
+        const QChar* in16 = text.constData();
+        qsizetype i = 0;
+        while (i < n && in16[i].unicode() < 0x80) ++i;
+        if (i == n) {
+            const qsizetype at = out.size();
+            out.resize(at + n);
+            char* o = out.data() + at;
+            for (qsizetype k = 0; k < n; ++k) o[k] = static_cast<char>(in16[k].unicode());
             return;
         }
         QByteArray utf8 = text.toUtf8();
@@ -90,8 +93,43 @@ void Put2(QChar*& p, unsigned v) {
     *p++ = QChar(u'0' + v % 10);
 }
 
-QString GpsText(uint32_t value, double divisor) {
-    return value == kAbsent ? QString() : GeneralFloatText(static_cast<double>(value) / divisor);
+}  // namespace
+
+QString ScaledIntegerText(uint32_t value, uint32_t divisor) {
+    // An unsigned 32-bit value over a power of ten has at most 10 significant digits, well
+    // within the 15 of the general float text, which therefore shows its exact decimal:
+    // integer arithmetic gives the same text without printf.
+    // Below 0.0001 the general text switches to the exponent form ("1E-6"): leave it to it.
+    if (value != 0 && static_cast<uint64_t>(value) * 10000u < divisor)
+        return GeneralFloatText(static_cast<double>(value) / divisor);
+    char16_t buf[24];
+    char16_t* end = buf + 24;
+    char16_t* p = end;
+    uint32_t whole = value / divisor;
+    uint32_t fraction = value % divisor;
+    int places = 0;
+    for (uint32_t d = divisor; d > 1; d /= 10) ++places;
+    bool any = false;
+    for (int i = 0; i < places; ++i) {
+        const uint32_t digit = fraction % 10;
+        fraction /= 10;
+        if (digit || any) {
+            *--p = static_cast<char16_t>(u'0' + digit);
+            any = true;
+        }
+    }
+    if (any) *--p = u'.';
+    do {
+        *--p = static_cast<char16_t>(u'0' + whole % 10);
+        whole /= 10;
+    } while (whole);
+    return QString(reinterpret_cast<const QChar*>(p), end - p);
+}
+
+namespace {
+
+QString GpsText(uint32_t value, uint32_t divisor) {
+    return value == kAbsent ? QString() : ScaledIntegerText(value, divisor);
 }
 
 bool WritableFolder(const QString& folder) {
@@ -142,8 +180,8 @@ std::array<QString, 9> RecordRowTexts(const HistoryRecord& r) {
     t[0] = RecordTimeText(r);
     for (int s = 0; s < 4; ++s)
         if (r.sensorPresent[s]) t[1 + s] = FormatZeroHash(r.sensor[s]);
-    t[5] = GpsText(r.longitude, 1e6);
-    t[6] = GpsText(r.latitude, 1e6);
+    t[5] = GpsText(r.longitude, 1000000);
+    t[6] = GpsText(r.latitude, 1000000);
     t[7] = GpsText(r.speed, 10);
     t[8] = GpsText(r.direction, 10);
     return t;
@@ -226,11 +264,9 @@ Outcome HistoryExport::Run(const HistoryTable& table, const std::function<bool()
         return Outcome::Failed;
     };
     if (!book.SaveAs(m_workbookPath)) return fail();
-    {
-        QSaveFile file(m_csvPath);
-        if (!file.open(QIODevice::WriteOnly) || file.write(csv) != csv.size() || !file.commit())
-            return fail();
-    }
+    if (!workbook::ReplaceFile(m_csvPath,
+                               [&csv](QIODevice& out) { return out.write(csv) == csv.size(); }))
+        return fail();
     book.Close();
 
     // Off the executable's folder the user is told where the files went.

@@ -26,6 +26,9 @@ ExportFolders DefaultExportFolders();
 // written as the received numbers in the same shape.
 QString RecordTimeText(const HistoryRecord& record);
 
+// value / divisor (a power of ten) as the general float text shows it: "12.5", "0".
+QString ScaledIntegerText(uint32_t value, uint32_t divisor);
+
 // The nine cell texts of a record's row; empty for absent values.
 std::array<QString, 9> RecordRowTexts(const HistoryRecord& record);
 

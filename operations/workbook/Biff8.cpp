@@ -44,8 +44,10 @@ public:
     size_t Size() const { return bytes.size(); }
     void U8(uint8_t v) { bytes.push_back(v); }
     void U16(uint16_t v) {
-        bytes.push_back(static_cast<uint8_t>(v));
-        bytes.push_back(static_cast<uint8_t>(v >> 8));
+        const size_t at = bytes.size();
+        bytes.resize(at + 2);
+        bytes[at] = static_cast<uint8_t>(v);
+        bytes[at + 1] = static_cast<uint8_t>(v >> 8);
     }
     void U32(uint32_t v) {
         U16(static_cast<uint16_t>(v));
@@ -70,10 +72,16 @@ public:
 
     // Characters of a string, one byte each when every one fits in Latin-1.
     void Chars(const char16_t* p, size_t n, bool compressed) {
+        const size_t at = bytes.size();
+        bytes.resize(at + n * (compressed ? 1 : 2));
+        uint8_t* o = bytes.data() + at;
         if (compressed) {
-            for (size_t i = 0; i < n; ++i) bytes.push_back(static_cast<uint8_t>(p[i]));
+            for (size_t i = 0; i < n; ++i) o[i] = static_cast<uint8_t>(p[i]);
         } else {
-            for (size_t i = 0; i < n; ++i) U16(static_cast<uint16_t>(p[i]));
+            for (size_t i = 0; i < n; ++i) {
+                o[2 * i] = static_cast<uint8_t>(p[i]);
+                o[2 * i + 1] = static_cast<uint8_t>(p[i] >> 8);
+            }
         }
     }
 

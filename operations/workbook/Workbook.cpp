@@ -1,9 +1,13 @@
 #include "Workbook.h"
 
-#include <QSaveFile>
+#include <QFile>
+#include <QTemporaryFile>
 
 #include <algorithm>
 #include <cmath>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include "Biff8.h"
 #include "CompoundFile.h"
@@ -127,22 +131,30 @@ Worksheet& Workbook::AddSheet() {
 
 std::vector<uint8_t> Workbook::BuildStream() const { return BuildBiff8Stream(m_sheets); }
 
-bool Workbook::SaveAs(const QString& path, QString* error) const {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+bool ReplaceFile(const QString& path, const std::function<bool(QIODevice&)>& write,
+                 QString* error) {
+    QTemporaryFile file(path + QStringLiteral(".XXXXXX"));
+    auto failed = [&] {
         if (error) *error = file.errorString();
         return false;
-    }
-    if (!WriteCompoundFile(file, BuildStream())) {
-        if (error) *error = file.errorString();
-        file.cancelWriting();
+    };
+    if (!file.open()) return failed();
+    if (!write(file) || !file.flush()) return failed();
+    // The temporary file's own mode (0600) would hide the export from other users.
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                        QFileDevice::ReadOther);
+    if (std::rename(QFile::encodeName(file.fileName()).constData(),
+                    QFile::encodeName(path).constData()) != 0) {
+        if (error) *error = QString::fromLocal8Bit(std::strerror(errno));
         return false;
     }
-    if (!file.commit()) {
-        if (error) *error = file.errorString();
-        return false;
-    }
+    file.setAutoRemove(false);  // it is the file at `path` now
     return true;
+}
+
+bool Workbook::SaveAs(const QString& path, QString* error) const {
+    return ReplaceFile(
+        path, [this](QIODevice& out) { return WriteCompoundFile(out, BuildStream()); }, error);
 }
 
 void Workbook::Close() {

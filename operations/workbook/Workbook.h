@@ -2,11 +2,13 @@
 // what the history export needs of a spreadsheet, without one.
 #pragma once
 
+#include <QIODevice>
 #include <QString>
 #include <QStringView>
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -80,6 +82,12 @@ private:
     std::vector<Format> m_formats;
     std::vector<uint16_t> m_widths;
 };
+
+// Writes a file through a temporary file beside it that is renamed over `path` once
+// complete, so a failed write never leaves a partial file and an existing one stays until
+// then. Not synced to disk: that would cost more than the export itself.
+bool ReplaceFile(const QString& path, const std::function<bool(QIODevice&)>& write,
+                 QString* error = nullptr);
 
 // A workbook as the export uses it: "workBooks.Add", the sheets, "saveas", "close".
 class Workbook {

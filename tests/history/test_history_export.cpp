@@ -9,9 +9,11 @@
 #include <QTemporaryDir>
 
 #include <cstring>
+#include <random>
 
 #include "XlsCheck.h"
 #include "operations/HistoryExport.h"
+#include "operations/NumberText.h"
 #include "tests/support/FakeTimeSource.h"
 #include "tests/support/FakeUserInterface.h"
 
@@ -63,6 +65,21 @@ protected:
     HistoryExport exporter{ui, time};
     bool abort = false;
 };
+
+// The integer path of the GPS texts must match the general float text of the quotient.
+TEST(ScaledIntegerText, MatchesTheGeneralFloatText) {
+    std::vector<uint32_t> values = {0,        1,          9,          10,         11,
+                                    100,      999999,     1000000,    1000001,    12500000,
+                                    23456789, 100000000,  4294967294, 4294967295, 1234567890};
+    std::mt19937 rng(7);
+    for (int i = 0; i < 200000; ++i) values.push_back(static_cast<uint32_t>(rng()) >> (rng() % 32));
+    for (uint32_t v : values) {
+        for (uint32_t d : {10u, 1000000u}) {
+            ASSERT_EQ(ScaledIntegerText(v, d), GeneralFloatText(static_cast<double>(v) / d))
+                << v << " / " << d;
+        }
+    }
+}
 
 TEST_F(ExportTest, RowsCellByCellInBothFiles) {
     HistoryTable t;
