@@ -529,7 +529,9 @@ TEST_F(SettingsFileTest, RandomFilesLoadWithoutHarm) {
         // Whatever was read, the interval ends within its limit or unparsable.
         bool number = false;
         const int interval = s.Text("edt_gprstimeup").toInt(&number);
-        if (number) ASSERT_LE(interval, 1440) << "iteration " << iteration;
+        if (number) {
+            ASSERT_LE(interval, 1440) << "iteration " << iteration;
+        }
     }
 }
 
