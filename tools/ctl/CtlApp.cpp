@@ -1,0 +1,455 @@
+#include "CtlApp.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cstdio>
+
+#include "serial/PortList.h"
+#include "ui/file/SettingsFile.h"
+
+namespace r4t8::ctl {
+
+namespace {
+
+class CommPort : public IPort {
+public:
+    explicit CommPort(TComm& comm) : m_comm(comm) {}
+    bool WriteBytes(const uint8_t* data, size_t count) override {
+        if (count > 0xFFFF) return false;
+        return m_comm.WriteBytes(data, static_cast<uint16_t>(count));
+    }
+
+private:
+    TComm& m_comm;
+};
+
+void Err(const QString& text) { std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData()); }
+
+// Takes "--name value" out of the arguments; false when the name is there without a value.
+bool TakeOption(QStringList& args, const QString& name, QString& value) {
+    const int i = args.indexOf(name);
+    if (i < 0) return true;
+    if (i + 1 >= args.size()) return false;
+    value = args.at(i + 1);
+    args.remove(i, 2);
+    return true;
+}
+
+bool WantsHelp(const QStringList& args) {
+    return args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"));
+}
+
+// "YY-MM-DD" (as the window's date pickers show it) or "YYYY-MM-DD".
+QDate ParseDate(const QString& text) {
+    QDate d = QDate::fromString(text, QStringLiteral("yyyy-MM-dd"));
+    if (!d.isValid()) {
+        d = QDate::fromString(text, QStringLiteral("yy-MM-dd"));
+        if (d.isValid() && d.year() < 2000) d = d.addYears(100);
+    }
+    return d;
+}
+
+const char* const kCellKeys[12] = {"",          "sensor1",  "sensor2", "sensor3",
+                                   "sensor4",   "longitude", "latitude", "speed",
+                                   "direction", "gsm",       "relay",    "power"};
+
+}  // namespace
+
+CtlApp::CtlApp(const GlobalOptions& options) : m_options(options), m_settings(&m_ui) {
+    m_ui.SetQuiet(options.quiet);
+    // The controller's line: 115200 8N1, no flow control, one byte per receive event.
+    m_comm.SetBaudRate(115200);
+    m_comm.SetByteSize(TByteSize::_8);
+    m_comm.SetParity(TParity::None);
+    m_comm.SetStopBits(TStopBits::_1);
+    m_comm.SetInputLen(1);
+    m_comm.SetOnReceiveData([this](TComm&, const uint8_t* buffer, uint16_t length) {
+        m_lastActivity = m_time.NowMs();
+        if (m_session) m_session->cm1ReceiveData(buffer, length);
+    });
+    m_comm.SetOnRequestHangup([this](TComm&) { m_hungUp = true; });
+    m_port = std::make_unique<CommPort>(m_comm);
+    m_session = std::make_unique<DeviceSession>(*m_port, m_time, m_ui, m_settings);
+}
+
+CtlApp::~CtlApp() {
+    m_session.reset();
+    m_comm.ClosePort();
+}
+
+void CtlApp::Print(const QString& text) {
+    std::printf("%s\n", text.toLocal8Bit().constData());
+    std::fflush(stdout);
+}
+
+bool CtlApp::OpenPort() {
+    QString name = m_options.port;
+    if (name.isEmpty()) {
+        const auto ports = ListSerialPorts();
+        if (ports.empty()) {
+            Err(QStringLiteral("r4t8ctl: no serial port found; name one with --port"));
+            return false;
+        }
+        if (ports.size() > 1) {
+            Err(QStringLiteral("r4t8ctl: several serial ports found; choose one with --port:"));
+            for (const auto& p : ports) Err(QStringLiteral("  ") + p.name);
+            return false;
+        }
+        name = ports.front().name;
+    }
+    if (!m_options.logFile.isEmpty() && !m_ui.OpenLog(m_options.logFile)) {
+        Err(QStringLiteral("r4t8ctl: cannot open the log file ") + m_options.logFile);
+        return false;
+    }
+    m_comm.SetCommName(name);
+    try {
+        m_comm.OpenPort();
+    } catch (const ECommsError&) {
+    }
+    if (!m_comm.PortOpen()) {
+        Err(QStringLiteral("串口打开失败"));
+        Err(QStringLiteral("r4t8ctl: %1: %2 (%3)")
+                .arg(name, m_comm.PortOpenError(), m_comm.LastSystemError()));
+        return false;
+    }
+    return true;
+}
+
+bool CtlApp::WaitFor(Operation op, Outcome& outcome, int idleMs) {
+    m_lastActivity = m_time.NowMs();
+    for (;;) {
+        if (m_ui.TakeOutcome(op, outcome)) return true;
+        if (m_hungUp) {
+            Err(QStringLiteral("连接已断开"));
+            outcome = Outcome::Failed;
+            return false;
+        }
+        if (m_time.NowMs() - m_lastActivity > idleMs) {
+            Err(QStringLiteral("发送命令超时"));
+            outcome = Outcome::TimedOut;
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+}
+
+bool CtlApp::WaitSucceeded(Operation op, int idleMs) {
+    Outcome outcome = Outcome::Failed;
+    return WaitFor(op, outcome, idleMs) && outcome == Outcome::Succeeded;
+}
+
+int CtlApp::Run(const QString& command, const QStringList& argsIn) {
+    QStringList args = argsIn;
+    if (command == QLatin1String("ports")) return Ports();
+    if (command == QLatin1String("login")) {
+        if (WantsHelp(args)) {
+            Print(QStringLiteral("r4t8ctl login\n  Log in and print the model and version."));
+            return kExitOk;
+        }
+        return Login(true);
+    }
+    if (command == QLatin1String("read")) return Read(args);
+    if (command == QLatin1String("write")) return Write(args);
+    if (command == QLatin1String("history")) return History(args);
+    if (command == QLatin1String("current")) {
+        if (WantsHelp(args)) {
+            Print(QStringLiteral("r4t8ctl current\n  Print the controller's current readings."));
+            return kExitOk;
+        }
+        return Current();
+    }
+    if (command == QLatin1String("relay")) return Relay(args);
+    if (command == QLatin1String("clock")) return Clock(args);
+    if (command == QLatin1String("debug")) return Debug(args);
+    if (command == QLatin1String("factory-reset")) return FactoryReset(args);
+    Err(QStringLiteral("r4t8ctl: unknown command '%1' (see r4t8ctl --help)").arg(command));
+    return kExitUsage;
+}
+
+int CtlApp::Ports() {
+    const auto ports = ListSerialPorts();
+    if (m_options.json) {
+        QJsonArray list;
+        for (const auto& p : ports)
+            list.append(QJsonObject{{"name", p.name},
+                                    {"description", p.description},
+                                    {"stablePath", p.stablePath}});
+        Print(QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Compact)));
+    } else {
+        for (const auto& p : ports)
+            Print(p.description.isEmpty() ? p.name : p.name + "\t" + p.description);
+    }
+    return kExitOk;
+}
+
+int CtlApp::Login(bool print) {
+    if (!OpenPort()) return kExitFailed;
+    m_session->btn7Click(m_options.password);
+    if (!WaitSucceeded(Operation::Login)) return kExitFailed;
+    if (print) {
+        if (m_options.json)
+            Print(QString::fromUtf8(
+                QJsonDocument(QJsonObject{{"model", m_session->Model()},
+                                          {"version", m_session->Version()}})
+                    .toJson(QJsonDocument::Compact)));
+        else
+            Print(m_session->Model() + "\t" + m_session->Version());
+    }
+    return kExitOk;
+}
+
+int CtlApp::Read(const QStringList& argsIn) {
+    QStringList args = argsIn;
+    QString ini;
+    if (WantsHelp(args)) {
+        Print(QStringLiteral("r4t8ctl read --ini FILE\n"
+                             "  Read the four configuration blocks and save them as a settings "
+                             "file."));
+        return kExitOk;
+    }
+    if (!TakeOption(args, "--ini", ini) || ini.isEmpty() || !args.isEmpty()) {
+        Err(QStringLiteral("usage: r4t8ctl read --ini FILE"));
+        return kExitUsage;
+    }
+    if (const int rc = Login(false); rc != kExitOk) return rc;
+    m_session->Config().btn_loadClick();
+    if (!WaitSucceeded(Operation::ReadSettings)) return kExitFailed;
+    if (!SettingsFile::Save(ini, m_settings, m_ui)) return kExitFailed;
+    return kExitOk;
+}
+
+int CtlApp::Write(const QStringList& argsIn) {
+    QStringList args = argsIn;
+    QString ini;
+    if (WantsHelp(args)) {
+        Print(QStringLiteral(
+            "r4t8ctl write --ini FILE\n"
+            "  Load a settings file, erase and write the four blocks, send write-done."));
+        return kExitOk;
+    }
+    if (!TakeOption(args, "--ini", ini) || ini.isEmpty() || !args.isEmpty()) {
+        Err(QStringLiteral("usage: r4t8ctl write --ini FILE"));
+        return kExitUsage;
+    }
+    if (!QFileInfo::exists(ini)) {
+        Err(QStringLiteral("r4t8ctl: %1 does not exist").arg(ini));
+        return kExitUsage;
+    }
+    if (const int rc = Login(false); rc != kExitOk) return rc;
+    // After the login, so that the sensor type lists hold the model's items.
+    SettingsFile::Load(ini, m_settings, m_ui);
+    m_session->Config().btn_downClick();
+    if (!WaitSucceeded(Operation::WriteSettings)) return kExitFailed;
+    if (!WaitSucceeded(Operation::WriteDone)) return kExitFailed;
+    return kExitOk;
+}
+
+int CtlApp::History(const QStringList& argsIn) {
+    QStringList args = argsIn;
+    QString from, to, dir;
+    if (WantsHelp(args)) {
+        Print(QStringLiteral("r4t8ctl history --from YY-MM-DD --to YY-MM-DD [--dir DIR]\n"
+                             "  Fetch the history of the range and export a workbook and a CSV "
+                             "file into DIR (default: the current folder)."));
+        return kExitOk;
+    }
+    if (!TakeOption(args, "--from", from) || !TakeOption(args, "--to", to) ||
+        !TakeOption(args, "--dir", dir) || !args.isEmpty()) {
+        Err(QStringLiteral("usage: r4t8ctl history --from YY-MM-DD --to YY-MM-DD [--dir DIR]"));
+        return kExitUsage;
+    }
+    const QDate fromDate = ParseDate(from), toDate = ParseDate(to);
+    if (!fromDate.isValid() || !toDate.isValid()) {
+        Err(QStringLiteral("r4t8ctl: dates are written YY-MM-DD, for example 14-01-31"));
+        return kExitUsage;
+    }
+    if (dir.isEmpty()) dir = QDir::currentPath();
+    if (!QFileInfo(dir).isDir()) {
+        Err(QStringLiteral("r4t8ctl: %1 is not a folder").arg(dir));
+        return kExitUsage;
+    }
+    if (const int rc = Login(false); rc != kExitOk) return rc;
+    m_session->History().SetExportFolder(QDir(dir).absolutePath());
+    m_session->History().Button1Click(fromDate, toDate);
+    if (!WaitSucceeded(Operation::HistoryQuery, 30000)) return kExitFailed;
+    Outcome exported = Outcome::Succeeded;
+    // A range without records ends the query without an export.
+    if (m_ui.TakeOutcome(Operation::HistoryExport, exported) && exported != Outcome::Succeeded)
+        return kExitFailed;
+    const auto& records = m_session->History().LastDownload();
+    if (m_options.json)
+        Print(QString::fromUtf8(
+            QJsonDocument(QJsonObject{{"records", static_cast<qint64>(records.size())},
+                                      {"folder", QDir(dir).absolutePath()}})
+                .toJson(QJsonDocument::Compact)));
+    else
+        Print(QStringLiteral("%1 records").arg(records.size()));
+    return kExitOk;
+}
+
+int CtlApp::Current() {
+    if (const int rc = Login(false); rc != kExitOk) return rc;
+    m_session->Operations().btn_inquire_curdatClick();
+    if (!WaitSucceeded(Operation::CurrentData)) return kExitFailed;
+    static const char* const kCaptions[12] = {"名称", "传感器1", "传感器2", "传感器3",
+                                              "传感器4", "经度", "纬度", "速度",
+                                              "方向", "GSM信息", "继电器状态", "电源状态"};
+    QJsonObject json;
+    for (int c = 1; c < 12; ++c) {
+        const QString value = m_session->Operations().CurrentDataCell(c);
+        if (m_options.json)
+            json.insert(QLatin1String(kCellKeys[c]), value);
+        else
+            Print(QString::fromUtf8(kCaptions[c]) + "\t" + value);
+    }
+    if (m_options.json) Print(QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Compact)));
+    return kExitOk;
+}
+
+int CtlApp::Relay(const QStringList& args) {
+    const QString usage = QStringLiteral(
+        "usage: r4t8ctl relay close SECONDS | relay pulse PULSE INTERVAL COUNT | relay open");
+    if (WantsHelp(args)) {
+        Print(usage + "\n  close: close the relay for SECONDS (0-9999); pulse: PULSE seconds on,"
+                      " INTERVAL seconds off, COUNT times; open: release it.");
+        return kExitOk;
+    }
+    auto isNumber = [](const QString& s, int maxDigits) {
+        if (s.isEmpty() || s.size() > maxDigits) return false;
+        for (QChar c : s)
+            if (!c.isDigit()) return false;
+        return true;
+    };
+    RelayInputs in;
+    in.edit8 = "10";
+    in.edit10 = "3";
+    in.edit11 = "1";
+    in.edit12 = "5";
+    bool release = false;
+    if (args.size() == 2 && args[0] == "close" && isNumber(args[1], 4)) {
+        in.comboIndex = 0;
+        in.edit8 = args[1];
+    } else if (args.size() == 4 && args[0] == "pulse" && isNumber(args[1], 3) &&
+               isNumber(args[2], 3) && isNumber(args[3], 3)) {
+        in.comboIndex = 1;
+        in.edit10 = args[1];
+        in.edit11 = args[2];
+        in.edit12 = args[3];
+    } else if (args.size() == 1 && args[0] == "open") {
+        release = true;
+    } else {
+        Err(usage);
+        return kExitUsage;
+    }
+    if (const int rc = Login(false); rc != kExitOk) return rc;
+    if (release)
+        m_session->Operations().Button2Click();
+    else
+        m_session->Operations().Button3Click(in);
+    return WaitSucceeded(Operation::Relay) ? kExitOk : kExitFailed;
+}
+
+int CtlApp::Clock(const QStringList& args) {
+    const QString usage =
+        QStringLiteral("usage: r4t8ctl clock get | clock set now | clock set \"YYYY-MM-DD HH:MM:SS\"");
+    if (WantsHelp(args)) {
+        Print(usage);
+        return kExitOk;
+    }
+    if (args.size() == 1 && args[0] == "get") {
+        if (const int rc = Login(false); rc != kExitOk) return rc;
+        m_session->Operations().btn_acquiretimeClick();
+        if (!WaitSucceeded(Operation::GetTime)) return kExitFailed;
+        const QString text = m_ui.DeviceTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        if (m_options.json)
+            Print(QString::fromUtf8(
+                QJsonDocument(QJsonObject{{"time", text}}).toJson(QJsonDocument::Compact)));
+        else
+            Print(text);
+        return kExitOk;
+    }
+    if (args.size() == 2 && args[0] == "set") {
+        QDateTime when;
+        if (args[1] != "now") {
+            when = QDateTime::fromString(args[1], QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+            if (!when.isValid()) {
+                Err(usage);
+                return kExitUsage;
+            }
+        }
+        if (const int rc = Login(false); rc != kExitOk) return rc;
+        if (when.isValid())
+            m_session->Operations().Button4Click(when.date(), when.time());
+        else
+            m_session->Operations().btn_setcurtimeClick();
+        return WaitSucceeded(Operation::SetTime) ? kExitOk : kExitFailed;
+    }
+    Err(usage);
+    return kExitUsage;
+}
+
+int CtlApp::Debug(const QStringList& argsIn) {
+    QStringList args = argsIn;
+    const QString usage =
+        QStringLiteral("usage: r4t8ctl debug on | debug off | debug monitor [--seconds N]");
+    if (WantsHelp(args)) {
+        Print(usage + "\n  monitor prints the controller's debug frames, R (received by its GPRS"
+                      " side) and T (sent), as hex lines.");
+        return kExitOk;
+    }
+    QString seconds;
+    if (!TakeOption(args, "--seconds", seconds) || args.size() != 1) {
+        Err(usage);
+        return kExitUsage;
+    }
+    const QString what = args[0];
+    if (what != "on" && what != "off" && what != "monitor") {
+        Err(usage);
+        return kExitUsage;
+    }
+    bool ok = true;
+    const int limit = seconds.isEmpty() ? 0 : seconds.toInt(&ok);
+    if (!ok || limit < 0) {
+        Err(usage);
+        return kExitUsage;
+    }
+    if (const int rc = Login(false); rc != kExitOk) return rc;
+    if (what == "on" || what == "off") {
+        if (what == "on")
+            m_session->Operations().Button5Click();
+        else
+            m_session->Operations().btn_padlockregulationClick();
+        return WaitSucceeded(Operation::DebugMode) ? kExitOk : kExitFailed;
+    }
+    m_ui.SetMonitorDebug(true);
+    QElapsedTimer clock;
+    clock.start();
+    while (!m_hungUp && (limit == 0 || clock.elapsed() < limit * 1000LL))
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    return m_hungUp ? kExitFailed : kExitOk;
+}
+
+int CtlApp::FactoryReset(const QStringList& args) {
+    if (WantsHelp(args)) {
+        Print(QStringLiteral("r4t8ctl factory-reset --yes\n"
+                             "  Reset the controller to its factory settings."));
+        return kExitOk;
+    }
+    if (args != QStringList{"--yes"}) {
+        Err(QStringLiteral("usage: r4t8ctl factory-reset --yes"));
+        return kExitUsage;
+    }
+    if (const int rc = Login(false); rc != kExitOk) return rc;
+    m_ui.SetAssumeYes(true);
+    m_session->Operations().btn_industrialClick();
+    return WaitSucceeded(Operation::FactoryReset) ? kExitOk : kExitFailed;
+}
+
+}  // namespace r4t8::ctl
