@@ -111,11 +111,14 @@ void HistoryQuery::Export() {
     ExportFolders folders = DefaultExportFolders();
     if (!m_exportFolder.isEmpty()) folders.preferred = m_exportFolder;
     if (m_fallbackSet) folders.fallback = m_exportFallback;
-    HistoryExport exporter(m_ui, m_time);
-    exporter.Run(m_table, [this] { return m_exportAbort; }, folders);
-    // Kept for the chart also when the export failed or was stopped.
-    m_lastDownload = std::move(m_table);
+    // The export lets the window handle its events once per record, and a click there may
+    // start the next query, which empties m_table: export a table of its own.
+    HistoryTable records = std::move(m_table);
     m_table.clear();
+    HistoryExport exporter(m_ui, m_time);
+    exporter.Run(records, [this] { return m_exportAbort; }, folders);
+    // Kept for the chart also when the export failed or was stopped.
+    m_lastDownload = std::move(records);
     m_ui.SetProgressVisible(false);
     m_ui.OperationFinished(Operation::HistoryQuery, Outcome::Succeeded);
 }

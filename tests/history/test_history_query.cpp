@@ -218,6 +218,29 @@ TEST_F(HistoryQueryTest, StopGivesUpTheExportButKeepsTheDownload) {
     EXPECT_FALSE(ui.progressVisible);
 }
 
+// The export yields to the window once per record; a new query started there must not pull
+// the records from under it.
+TEST_F(HistoryQueryTest, NewQueryStartedDuringTheExport) {
+    query.Button1Click(QDate(2014, 1, 1), QDate(2014, 1, 31));
+    query.OnCountReply(MakeReply(cmd_history_count, {1, 0}));
+    Bytes page;
+    for (int k = 0; k < 15; ++k) {  // 15 records of 14 bytes fill most of a payload
+        const Bytes r = PageWithRecord(k + 1);
+        page.insert(page.end(), r.begin(), r.end() - 1);
+    }
+    page.push_back(0xFF);
+    query.OnPageReply(MakeReply(cmd_history_page, page));
+    int events = 0;
+    ui.onProcessEvents = [&] {
+        if (++events == 3) query.Button1Click(QDate(2015, 1, 1), QDate(2015, 1, 31));
+    };
+    query.OnPageReply(MakeReply(cmd_history_page, {0xFF}));
+    EXPECT_EQ(events, 15);
+    EXPECT_EQ(query.LastDownload().size(), 15u);
+    EXPECT_TRUE(query.Running());  // the new query waits for its count
+    EXPECT_TRUE(query.Table().empty());
+}
+
 TEST_F(HistoryQueryTest, SecondClickRestarts) {
     query.Button1Click(QDate(2014, 1, 1), QDate(2014, 1, 31));
     query.OnCountReply(MakeReply(cmd_history_count, {3, 0}));
