@@ -6,8 +6,10 @@
 #include <QRegularExpression>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -110,6 +112,16 @@ std::vector<PortInfo> ListSerialPorts(const QString& root) {
     result.reserve(found.size());
     for (auto& f : found) result.push_back(std::move(f.second));
     return result;
+}
+
+QString DeviceGroup(const QString& devicePath) {
+    struct stat st {};
+    if (::stat(devicePath.toLocal8Bit().constData(), &st) != 0) return {};
+    group grp{};
+    group* found = nullptr;
+    char buf[4096];
+    if (getgrgid_r(st.st_gid, &grp, buf, sizeof buf, &found) != 0 || !found) return {};
+    return QString::fromLocal8Bit(found->gr_name);
 }
 
 }  // namespace r4t8

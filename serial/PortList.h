@@ -23,4 +23,8 @@ struct PortInfo {
 // directory holding sys/ and dev/ ("/" on a live system; a fake tree in tests).
 std::vector<PortInfo> ListSerialPorts(const QString& root = QStringLiteral("/"));
 
+// The group that owns a device node ("dialout" on Debian), for telling a user who may not open
+// the port which group to join; empty when the node or its group is unknown.
+QString DeviceGroup(const QString& devicePath);
+
 }  // namespace r4t8

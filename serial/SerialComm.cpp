@@ -1,10 +1,9 @@
 #include "serial/SerialComm.h"
 
-#include <QCoreApplication>
-#include <QEvent>
 #include <QLoggingCategory>
 #include <QMetaMethod>
 #include <QRegularExpression>
+#include <QSocketNotifier>
 
 #include <sys/ioctl.h>
 #include <errno.h>
@@ -44,18 +43,6 @@ constexpr int kCounterPollMs = 250;
 constexpr auto kJoinTimeout = std::chrono::milliseconds(10000);
 constexpr uint32_t kNoIntervalWait = 0xFFFFFFFFu;
 
-int noticeEventType() {
-    static const int type = QEvent::registerEventType();
-    return type;
-}
-
-class NoticeEvent : public QEvent {
-public:
-    explicit NoticeEvent(TComm::Notice n)
-        : QEvent(static_cast<QEvent::Type>(noticeEventType())), notice(std::move(n)) {}
-    TComm::Notice notice;
-};
-
 void raiseThreadPriority(int steps) {
     // Only where the account may; a refusal leaves the normal priority.
     const auto tid = static_cast<id_t>(syscall(SYS_gettid));
@@ -77,6 +64,41 @@ QString DevicePathForPortName(const QString& name) {
     return QStringLiteral("/dev/") + name;
 }
 
+// Where the threads leave their notifications for the owner's thread, in the order posted. The
+// owner is woken through an eventfd watched by a socket notifier; one wake-up carries however
+// many notices piled up meanwhile, which keeps a fast line from flooding the event loop.
+struct TComm::Inbox {
+    std::mutex mutex;
+    std::vector<Notice> items;
+    bool wakePending = false;
+    int wakeFd = -1;
+
+    ~Inbox() {
+        if (wakeFd >= 0) ::close(wakeFd);
+    }
+    void post(Notice n) {
+        bool wake = false;
+        {
+            std::lock_guard lock(mutex);
+            items.push_back(std::move(n));
+            wake = !std::exchange(wakePending, true);
+        }
+        if (wake) {
+            const uint64_t one = 1;
+            (void)!::write(wakeFd, &one, sizeof one);
+        }
+    }
+    std::vector<Notice> take() {
+        uint64_t count = 0;
+        (void)!::read(wakeFd, &count, sizeof count);
+        std::vector<Notice> out;
+        std::lock_guard lock(mutex);
+        out.swap(items);
+        wakePending = false;
+        return out;
+    }
+};
+
 struct TComm::Session {
     int fd = -1;
     int stopFd = -1;       // readable once signalled and stays so: the close event
@@ -96,10 +118,8 @@ struct TComm::Session {
 
     std::atomic<bool> hangupPosted{false};
 
-    // Posting goes through this lock so that a thread left running after a failed join never
-    // posts to an owner that has gone.
-    std::mutex postMutex;
-    QObject* owner = nullptr;
+    // Shared, so that a thread left running after a failed join never posts into freed memory.
+    std::shared_ptr<Inbox> inbox;
 
     std::mutex doneMutex;
     std::condition_variable doneCv;
@@ -119,8 +139,7 @@ struct TComm::Session {
 
     void post(Notice n) {
         n.generation = generation;
-        std::lock_guard lock(postMutex);
-        if (owner) QCoreApplication::postEvent(owner, new NoticeEvent(std::move(n)));
+        inbox->post(std::move(n));
     }
     void post(Notice::Kind kind, uint32_t value = 0) {
         Notice n;
@@ -401,11 +420,26 @@ void TComm::OpenPort() {
         throw ECommsError(m_portOpenError);
     }
 
+    if (!m_inbox) {
+        auto inbox = std::make_shared<Inbox>();
+        inbox->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (inbox->wakeFd < 0) {
+            const int err = errno;
+            (void)ioctl(fd, TIOCNXCL);
+            ::close(fd);
+            failOpen("Unable to create event", err);
+            return;
+        }
+        m_inbox = inbox;
+        m_wakeNotifier = new QSocketNotifier(inbox->wakeFd, QSocketNotifier::Read, this);
+        connect(m_wakeNotifier, &QSocketNotifier::activated, this, &TComm::takeNotices);
+    }
+
     auto session = std::make_shared<Session>();
     session->fd = fd;
     session->inputLen = m_inputLen;
     session->generation = ++m_generation;
-    session->owner = this;
+    session->inbox = m_inbox;
     m_fd = fd;
     m_session = session;
     (void)tcflush(fd, TCIOFLUSH);
@@ -468,12 +502,9 @@ void TComm::ClosePort() {
         s->reader.join();
         s->writer.join();
     } else {
-        // Never kill a thread: leave it the session (and the descriptor) and cut it off.
+        // Never kill a thread: leave it the session (and the descriptor); what it still posts
+        // carries an old generation and is dropped.
         qCWarning(lcSerial) << "serial threads did not end in time; leaving them detached";
-        {
-            std::lock_guard lock(s->postMutex);
-            s->owner = nullptr;
-        }
         if (s->reader.joinable()) s->reader.detach();
         if (s->writer.joinable()) s->writer.detach();
     }
@@ -559,12 +590,11 @@ bool TComm::applyLineSettings() {
     return ok;
 }
 
-bool TComm::event(QEvent* e) {
-    if (e->type() != noticeEventType()) return QObject::event(e);
-    auto* ne = static_cast<NoticeEvent*>(e);
-    if (ne->notice.generation == m_generation) m_pending.push_back(std::move(ne->notice));
+void TComm::takeNotices() {
+    if (!m_inbox) return;
+    for (Notice& n : m_inbox->take())
+        if (n.generation == m_generation) m_pending.push_back(std::move(n));
     deliverPending();
-    return true;
 }
 
 // Handlers may run a nested event loop (a modal box): it enters here again and carries on

@@ -23,6 +23,8 @@
 #include <memory>
 #include <stdexcept>
 
+class QSocketNotifier;
+
 namespace r4t8 {
 
 enum class TDtrControl { DtrEnable, DtrDisable, DtrHandshake };
@@ -172,6 +174,8 @@ public:
 
     // What one open port shares with its threads.
     struct Session;
+    // The queue of notices from the threads to the owner's thread.
+    struct Inbox;
     // One notification on its way to the owner's thread.
     struct Notice {
         enum class Kind { ReceiveData, ReceiveError, ModemStateChange, RequestHangup, SendDataEmpty };
@@ -190,9 +194,6 @@ Q_SIGNALS:
     void OnRequestHangup();
     void OnSendDataEmpty();
 
-protected:
-    bool event(QEvent* e) override;
-
 private:
     template <typename T>
     void setLine(T& field, T value) {
@@ -209,10 +210,13 @@ private:
     bool applyLineSettings();
     void applyTimeouts();
     void failOpen(const char* message, int err);
+    void takeNotices();
     void deliverPending();
 
     int m_fd = -1;
     std::shared_ptr<Session> m_session;
+    std::shared_ptr<Inbox> m_inbox;
+    QSocketNotifier* m_wakeNotifier = nullptr;
     uint64_t m_generation = 0;
     std::deque<Notice> m_pending;
     int m_lineSettingsApplied = 0;

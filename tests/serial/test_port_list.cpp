@@ -115,6 +115,11 @@ TEST(PortList, LiveSystemEntriesAreOpenablePaths) {
     }
 }
 
+TEST(PortList, DeviceGroupNamesTheOwningGroup) {
+    EXPECT_EQ(DeviceGroup(QStringLiteral("/")), QStringLiteral("root"));
+    EXPECT_TRUE(DeviceGroup(QStringLiteral("/nonexistent/ttyUSB0")).isEmpty());
+}
+
 TEST(PortWatcher, ReportsOnlyRealChanges) {
     std::vector<PortInfo> current = {{QStringLiteral("/dev/ttyS0"), {}, {}}};
     PortWatcher watcher(nullptr, [&] { return current; });

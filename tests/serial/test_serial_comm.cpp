@@ -1,4 +1,5 @@
 #include "serial/SerialComm.h"
+#include "serial/CommPort.h"
 #include "serial/LineSettings.h"
 
 #include <QTemporaryDir>
@@ -486,6 +487,19 @@ TEST(TCommWrite, LargeWritesArriveWholeAndInOrder) {
     EXPECT_EQ(pty.Receive(3), "AT\r");
 }
 
+TEST(TCommWrite, PortAdapterSplitsLongWritesInOrder) {
+    TComm comm;
+    TCommPort port(comm);
+    const QByteArray data = Pattern(150000);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(data.constData());
+    EXPECT_FALSE(port.WriteBytes(bytes, 10));  // closed
+    Pty pty;
+    OpenOn(comm, pty);
+    EXPECT_FALSE(port.WriteBytes(bytes, 0));
+    ASSERT_TRUE(port.WriteBytes(bytes, data.size()));
+    EXPECT_EQ(pty.Receive(data.size()), data);
+}
+
 TEST(TCommHangup, MasterClosedRaisesHangupOnceAndThePortReopens) {
     auto pty = std::make_unique<Pty>();
     TComm comm;
@@ -530,6 +544,9 @@ TEST(TCommLifecycle, RepeatedOpenCloseLeaksNeitherDescriptorsNorThreads) {
     Pty pty;
     TComm comm;
     Recorder rec(comm);
+    // The first open makes the component's own wake-up descriptor, kept for its lifetime.
+    OpenOn(comm, pty);
+    comm.ClosePort();
     const int fds = CountEntries("/proc/self/fd");
     const int tasks = CountEntries("/proc/self/task");
     for (int i = 0; i < 50; ++i) {
