@@ -1,12 +1,11 @@
 #include "HistoryExport.h"
 
+#include <iconv.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
-
-#include <iconv.h>
-
 #include <algorithm>
 #include <cerrno>
 
@@ -33,7 +32,7 @@ constexpr int kProgressMax = 80;
 // Appends text in the GBK code page (the system code page the CSV is read in). ASCII, all
 // that the data rows hold, is copied as it is.
 class GbkWriter {
-public:
+  public:
     GbkWriter() : m_cd(iconv_open("GBK", "UTF-8")) {}
     ~GbkWriter() {
         if (m_cd != reinterpret_cast<iconv_t>(-1)) iconv_close(m_cd);
@@ -78,7 +77,7 @@ public:
         iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
     }
 
-private:
+  private:
     iconv_t m_cd;
 };
 
@@ -194,12 +193,12 @@ Outcome HistoryExport::Run(const HistoryTable& table, const std::function<bool()
 
     QString folder = folders.preferred;
     bool fellBack = false;
-    if (!WritableFolder(folder) && !folders.fallback.isEmpty() &&
-        QDir().mkpath(folders.fallback) && WritableFolder(folders.fallback)) {
+    if (!WritableFolder(folder) && !folders.fallback.isEmpty() && QDir().mkpath(folders.fallback) &&
+        WritableFolder(folders.fallback)) {
         folder = folders.fallback;
         fellBack = true;
-        m_ui.SetStatusText(kStatusPanel, kExporting + QStringLiteral("到") +
-                                             QDir::toNativeSeparators(folder));
+        m_ui.SetStatusText(kStatusPanel,
+                           kExporting + QStringLiteral("到") + QDir::toNativeSeparators(folder));
         m_ui.RepaintStatus();
     }
     if (folder.isEmpty()) folder = QDir::currentPath();
@@ -239,7 +238,8 @@ Outcome HistoryExport::Run(const HistoryTable& table, const std::function<bool()
             m_ui.SetProgress(kProgressMax);
         } else if ((i + 1) % step == 0) {
             // Counts not a multiple of 10 reach 80 before the end: the bar stops there.
-            m_ui.SetProgress(static_cast<int>(std::min<int64_t>(kProgressMax, ((i + 1) * 8) / step)));
+            m_ui.SetProgress(
+                static_cast<int>(std::min<int64_t>(kProgressMax, ((i + 1) * 8) / step)));
         }
         const int64_t inSheet = i % kRecordsPerSheet;
         if (i > 0 && inSheet == 0) {
@@ -286,7 +286,8 @@ Outcome HistoryExport::Run(const HistoryTable& table, const std::function<bool()
         MsgAnswer::Ok) {
         const int code = m_ui.OpenWithDesktop(m_csvPath);
         if (code != 0)
-            m_ui.ShowMessage(QStringLiteral("打开文件错误代码:") + QString::number(code), kAppTitle);
+            m_ui.ShowMessage(QStringLiteral("打开文件错误代码:") + QString::number(code),
+                             kAppTitle);
     }
     m_ui.OperationFinished(Operation::HistoryExport, Outcome::Succeeded);
     return Outcome::Succeeded;

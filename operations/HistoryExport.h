@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QString>
-
 #include <array>
 #include <functional>
 
@@ -33,7 +32,7 @@ QString ScaledIntegerText(uint32_t value, uint32_t divisor);
 std::array<QString, 9> RecordRowTexts(const HistoryRecord& record);
 
 class HistoryExport {
-public:
+  public:
     // A sheet holds the header and at most this many records; more go on in "Sheet2"...
     static constexpr int kRecordsPerSheet = 65535;
 
@@ -49,7 +48,7 @@ public:
     const QString& WorkbookPath() const { return m_workbookPath; }
     const QString& CsvPath() const { return m_csvPath; }
 
-private:
+  private:
     IUserInterface& m_ui;
     ITimeSource& m_time;
     QString m_workbookPath;

@@ -54,11 +54,20 @@ HistoryPageResult ParseHistoryPage(const uint8_t* payload, size_t count, History
                 }
             } else if (type == kGpsItem) {
                 switch (channel) {
-                    case 0x50: record.longitude = value; break;
-                    case 0x51: record.latitude = value; break;
-                    case 0x52: record.speed = value; break;
-                    case 0x53: record.direction = value; break;
-                    default: break;  // unknown channel of a known type: skipped
+                    case 0x50:
+                        record.longitude = value;
+                        break;
+                    case 0x51:
+                        record.latitude = value;
+                        break;
+                    case 0x52:
+                        record.speed = value;
+                        break;
+                    case 0x53:
+                        record.direction = value;
+                        break;
+                    default:
+                        break;  // unknown channel of a known type: skipped
                 }
             } else {
                 result.undefinedItem = true;

@@ -23,12 +23,9 @@ HistoryQuery::HistoryQuery(ISender& sender, IUserInterface& ui, ITimeSource& tim
     : m_sender(sender), m_ui(ui), m_time(time) {}
 
 void HistoryQuery::Button1Click(const QDate& from, const QDate& to) {
-    m_sender.Args().historyRange = {YearByte(from),
-                                    static_cast<uint8_t>(from.month()),
-                                    static_cast<uint8_t>(from.day()),
-                                    YearByte(to),
-                                    static_cast<uint8_t>(to.month()),
-                                    static_cast<uint8_t>(to.day())};
+    m_sender.Args().historyRange = {
+        YearByte(from), static_cast<uint8_t>(from.month()), static_cast<uint8_t>(from.day()),
+        YearByte(to),   static_cast<uint8_t>(to.month()),   static_cast<uint8_t>(to.day())};
     m_pageIndex = 1;
     m_pageCount = 0;
     m_requestedPage = 0;
@@ -45,9 +42,9 @@ void HistoryQuery::OnCountReply(const ReplyRecord& reply) {
     // A count reply is only taken for the count request (a late copy of it after a resend
     // would otherwise restart the paging).
     if (m_state != State::Counting || m_sender.OutstandingCommand() != cmd_history_count) return;
-    const uint16_t pages = static_cast<uint16_t>(
-        (reply.payloadCount > 0 ? reply.payload[0] : 0) |
-        (reply.payloadCount > 1 ? reply.payload[1] << 8 : 0));
+    const uint16_t pages =
+        static_cast<uint16_t>((reply.payloadCount > 0 ? reply.payload[0] : 0) |
+                              (reply.payloadCount > 1 ? reply.payload[1] << 8 : 0));
     m_pageCount = pages;
     if (pages == 0) {
         m_state = State::Idle;
@@ -96,8 +93,7 @@ void HistoryQuery::OnPageReply(const ReplyRecord& reply) {
     const HistoryPageResult page = ParseHistoryPage(reply.payload.data(), n, m_table);
 
     // The next request goes out after the message: the box holds the sequence until closed.
-    if (page.undefinedItem)
-        m_ui.ShowMessage(QStringLiteral("读取历史数据出现未定义项"), kAppTitle);
+    if (page.undefinedItem) m_ui.ShowMessage(QStringLiteral("读取历史数据出现未定义项"), kAppTitle);
 
     if (m_requestedPage < m_pageCount) {
         RequestPage(static_cast<uint16_t>(m_requestedPage + 1));
@@ -116,7 +112,8 @@ void HistoryQuery::Export() {
     HistoryTable records = std::move(m_table);
     m_table.clear();
     HistoryExport exporter(m_ui, m_time);
-    exporter.Run(records, [this] { return m_exportAbort; }, folders);
+    exporter.Run(
+        records, [this] { return m_exportAbort; }, folders);
     // Kept for the chart also when the export failed or was stopped.
     m_lastDownload = std::move(records);
     m_ui.SetProgressVisible(false);

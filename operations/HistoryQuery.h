@@ -3,7 +3,6 @@
 
 #include <QDate>
 #include <QString>
-
 #include <cstdint>
 #include <vector>
 
@@ -28,12 +27,12 @@ struct HistoryRecord {
 using HistoryTable = std::vector<HistoryRecord>;
 
 class HistoryQuery {
-public:
+  public:
     HistoryQuery(ISender& sender, IUserInterface& ui, ITimeSource& time);
 
     void Button1Click(const QDate& from, const QDate& to);  // "导出"
-    void OnCountReply(const ReplyRecord& reply);  // cmd_history_count
-    void OnPageReply(const ReplyRecord& reply);   // cmd_history_page
+    void OnCountReply(const ReplyRecord& reply);            // cmd_history_count
+    void OnPageReply(const ReplyRecord& reply);             // cmd_history_page
 
     // "停止" raises the abort flag; the export gives up at its next record.
     void RaiseAbort() { m_exportAbort = true; }
@@ -62,7 +61,7 @@ public:
     // True from the count request until the closing reply has been handled.
     bool Running() const { return m_state != State::Idle; }
 
-private:
+  private:
     enum class State { Idle, Counting, Paging, Closing };
 
     void RequestPage(uint16_t page);

@@ -35,10 +35,10 @@ constexpr uint16_t kUtf16Codepage = 1200;
 constexpr uint16_t kTextFormatIndex = 49;  // the built-in "@"
 constexpr uint16_t kStyleXfCount = 15;     // XFs 0..14 are style XFs, 15 the default cell XF
 constexpr uint16_t kDefaultCellXf = 15;
-constexpr int kFontCount = 5;              // read as fonts 0, 1, 2, 3 and 5: index 4 is never used
+constexpr int kFontCount = 5;  // read as fonts 0, 1, 2, 3 and 5: index 4 is never used
 
 class Out {
-public:
+  public:
     std::vector<uint8_t> bytes;
 
     size_t Size() const { return bytes.size(); }
@@ -54,7 +54,8 @@ public:
         U16(static_cast<uint16_t>(v >> 16));
     }
     void Patch32(size_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) bytes[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+        for (int i = 0; i < 4; ++i)
+            bytes[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
     }
     // Record header; the length is filled in by End().
     void Begin(uint16_t type) {
@@ -85,7 +86,7 @@ public:
         }
     }
 
-private:
+  private:
     size_t m_lengthAt = 0;
 };
 
@@ -146,9 +147,9 @@ void Xf(Out& out, uint16_t font, uint16_t format, bool style, uint8_t align, uin
     out.U8(0);                                   // no rotation
     out.U8(0);                                   // no indent, left-to-right context
     out.U8(attrFlags);
-    out.U32(0);                                  // no borders
+    out.U32(0);  // no borders
     out.U32(0);
-    out.U16(0x20C0);                             // pattern colours: window text / window back
+    out.U16(0x20C0);  // pattern colours: window text / window back
     out.End();
 }
 
@@ -161,7 +162,7 @@ struct XfKey {
 // Writes the shared string table with its CONTINUE records; records the bucket starts for
 // EXTSST as (stream position, offset within its record).
 class SstWriter {
-public:
+  public:
     SstWriter(Out& out, uint32_t total, uint32_t dsst) : m_out(out), m_dsst(dsst) {
         m_out.Begin(kSst);
         m_out.U32(total);
@@ -200,7 +201,7 @@ public:
         m_out.End();
     }
 
-private:
+  private:
     size_t Space() const { return kMaxRecordData - m_out.RecordDataSize(); }
     void Continue() {
         m_out.End();
@@ -229,11 +230,10 @@ void Cells(Out& out, const Worksheet& sheet, const std::vector<XfKey>& xfKeys,
     for (size_t ci = 0; ci <= cells.size(); ++ci) {
         const bool haveCell = ci < cells.size();
         // Formatted cells without a value become BLANK records in their place.
-        while (fi < formats.size() &&
-               (!haveCell || before(formats[fi].row, formats[fi].column, cells[ci].row,
-                                    cells[ci].column))) {
-            Record(out, kBlank, {static_cast<uint16_t>(formats[fi].row), formats[fi].column,
-                                 xfOf(formats[fi])});
+        while (fi < formats.size() && (!haveCell || before(formats[fi].row, formats[fi].column,
+                                                           cells[ci].row, cells[ci].column))) {
+            Record(out, kBlank,
+                   {static_cast<uint16_t>(formats[fi].row), formats[fi].column, xfOf(formats[fi])});
             ++fi;
         }
         if (!haveCell) break;
@@ -335,7 +335,8 @@ std::vector<uint8_t> BuildBiff8Stream(const std::deque<Worksheet>& sheets) {
     out.End();
 
     Xf(out, 0, 0, true, 0, 0);
-    for (uint16_t i = 1; i < kStyleXfCount; ++i) Xf(out, i <= 2 ? 1 : i <= 4 ? 2 : 0, 0, true, 0, 0xF4);
+    for (uint16_t i = 1; i < kStyleXfCount; ++i)
+        Xf(out, i <= 2 ? 1 : i <= 4 ? 2 : 0, 0, true, 0, 0xF4);
     Xf(out, 0, 0, false, 0, 0);
     for (const XfKey& k : xfKeys)
         Xf(out, 0, k.text ? kTextFormatIndex : 0, false, k.align,
@@ -350,8 +351,9 @@ std::vector<uint8_t> BuildBiff8Stream(const std::deque<Worksheet>& sheets) {
         out.U32(0);  // stream position of the sheet's BOF, patched below
         out.U16(0);  // visible worksheet
         const QString& name = s.Name();
-        ShortString(out, std::u16string_view(reinterpret_cast<const char16_t*>(name.utf16()),
-                                             static_cast<size_t>(std::min<qsizetype>(name.size(), 31))));
+        ShortString(out,
+                    std::u16string_view(reinterpret_cast<const char16_t*>(name.utf16()),
+                                        static_cast<size_t>(std::min<qsizetype>(name.size(), 31))));
         out.End();
     }
 

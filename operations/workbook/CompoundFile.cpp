@@ -84,7 +84,8 @@ bool WriteCompoundFile(QIODevice& out, const std::vector<uint8_t>& stream) {
     Put32(&header[68], difatSectors ? firstDifat : kEndOfChain);
     Put32(&header[72], static_cast<uint32_t>(difatSectors));
     for (size_t i = 0; i < kHeaderDifatEntries; ++i)
-        Put32(&header[76 + 4 * i], i < fatSectors ? firstFat + static_cast<uint32_t>(i) : kFreeSect);
+        Put32(&header[76 + 4 * i],
+              i < fatSectors ? firstFat + static_cast<uint32_t>(i) : kFreeSect);
     if (!WriteAll(out, header.data(), header.size())) return false;
 
     if (!stream.empty() && !WriteAll(out, stream.data(), stream.size())) return false;

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QIODevice>
-
 #include <cstdint>
 #include <vector>
 

@@ -2,10 +2,9 @@
 
 #include <QFile>
 #include <QTemporaryFile>
-
 #include <algorithm>
-#include <cmath>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -17,7 +16,8 @@ namespace r4t8::workbook {
 namespace {
 
 bool InSheet(uint32_t row, uint16_t column) {
-    return row >= 1 && row <= Worksheet::kMaxRows && column >= 1 && column <= Worksheet::kMaxColumns;
+    return row >= 1 && row <= Worksheet::kMaxRows && column >= 1 &&
+           column <= Worksheet::kMaxColumns;
 }
 
 bool Before(uint32_t r1, uint16_t c1, uint32_t r2, uint16_t c2) {
@@ -28,11 +28,16 @@ bool Before(uint32_t r1, uint16_t c1, uint32_t r2, uint16_t c2) {
 int AlignmentCode(int value) {
     if (value >= 1 && value <= 7) return value - 1;
     switch (value) {
-        case -4131: return 1;  // left
-        case -4108: return 2;  // centre
-        case -4152: return 3;  // right
-        case -4130: return 5;  // justify
-        default: return -1;
+        case -4131:
+            return 1;  // left
+        case -4108:
+            return 2;  // centre
+        case -4152:
+            return 3;  // right
+        case -4130:
+            return 5;  // justify
+        default:
+            return -1;
     }
 }
 
@@ -41,9 +46,10 @@ int AlignmentCode(int value) {
 bool Worksheet::SetCell(uint32_t row, uint16_t column, QStringView text) {
     if (!InSheet(row, column)) return false;
     const auto n = static_cast<uint32_t>(std::min<qsizetype>(text.size(), kMaxTextLength));
-    const Cell cell{row - 1, static_cast<uint16_t>(column - 1), static_cast<uint32_t>(m_text.size()), n};
-    const bool inOrder = m_cells.empty() || Before(m_cells.back().row, m_cells.back().column,
-                                                   cell.row, cell.column);
+    const Cell cell{row - 1, static_cast<uint16_t>(column - 1),
+                    static_cast<uint32_t>(m_text.size()), n};
+    const bool inOrder =
+        m_cells.empty() || Before(m_cells.back().row, m_cells.back().column, cell.row, cell.column);
     // Cleared in order: the cell was never written, so there is nothing to clear.
     if (n == 0 && inOrder) return true;
     m_ordered = m_ordered && inOrder;

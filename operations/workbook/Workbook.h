@@ -5,7 +5,6 @@
 #include <QIODevice>
 #include <QString>
 #include <QStringView>
-
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -20,7 +19,7 @@ constexpr int kAlignCentre = 3;
 
 // One sheet: text cells addressed from (1, 1), as the spreadsheet's automation does.
 class Worksheet {
-public:
+  public:
     static constexpr uint32_t kMaxRows = 65536;  // the file format's limit
     static constexpr uint16_t kMaxColumns = 256;
     static constexpr int kMaxTextLength = 32767;  // longer texts are cut
@@ -53,15 +52,15 @@ public:
 
     // Cells as they go into the file: in row, then column order, the last write winning.
     struct Cell {
-        uint32_t row;  // from 0
-        uint16_t column;  // from 0
+        uint32_t row;         // from 0
+        uint16_t column;      // from 0
         uint32_t textOffset;  // into Text()
         uint32_t textLength;  // 0: a formatted cell without a value
     };
     struct Format {
-        uint32_t row;  // from 0
+        uint32_t row;     // from 0
         uint16_t column;  // from 0
-        uint8_t align;  // the file's horizontal alignment code, 0 = general
+        uint8_t align;    // the file's horizontal alignment code, 0 = general
         bool text;
     };
     const std::vector<Cell>& Cells() const;
@@ -70,7 +69,7 @@ public:
     // Column widths in 1/256 of a character, indexed from 0; 0 = default.
     const std::vector<uint16_t>& Widths() const { return m_widths; }
 
-private:
+  private:
     Format& FormatAt(uint32_t row, uint16_t column);
     void Normalise() const;
 
@@ -91,7 +90,7 @@ bool ReplaceFile(const QString& path, const std::function<bool(QIODevice&)>& wri
 
 // A workbook as the export uses it: "workBooks.Add", the sheets, "saveas", "close".
 class Workbook {
-public:
+  public:
     Workbook();  // one sheet, "Sheet1"
 
     int SheetCount() const { return static_cast<int>(m_sheets.size()); }
@@ -110,7 +109,7 @@ public:
     // The "Workbook" stream (the records of the file, without the compound-file wrapper).
     std::vector<uint8_t> BuildStream() const;
 
-private:
+  private:
     std::deque<Worksheet> m_sheets;  // deque: references stay valid as sheets are added
 };
 

@@ -8,7 +8,6 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryFile>
-
 #include <map>
 #include <string>
 #include <utility>
@@ -18,9 +17,9 @@ namespace r4t8::testing {
 
 struct ExpectedSheet {
     QString name;
-    std::vector<QStringList> rows;                 // every row from row 0, "" = empty cell
-    std::map<int, int> widths;                     // column (from 0) -> 1/256 characters
-    std::vector<std::pair<int, int>> centred;      // (row, column) from 0
+    std::vector<QStringList> rows;             // every row from row 0, "" = empty cell
+    std::map<int, int> widths;                 // column (from 0) -> 1/256 characters
+    std::vector<std::pair<int, int>> centred;  // (row, column) from 0
     std::vector<std::pair<int, int>> textFormat;
 };
 
@@ -52,9 +51,9 @@ inline std::string CheckWorkbook(const QString& path, const std::vector<Expected
 
     QProcess py;
     py.setProcessChannelMode(QProcess::MergedChannels);
-    py.start(QStringLiteral("/usr/bin/python3"),
-             {QStringLiteral(R4T8_SOURCE_DIR "/tests/history/check_xls.py"), path,
-              json.fileName()});
+    py.start(
+        QStringLiteral("/usr/bin/python3"),
+        {QStringLiteral(R4T8_SOURCE_DIR "/tests/history/check_xls.py"), path, json.fileName()});
     if (!py.waitForFinished(100000)) return "check_xls.py did not finish";
     return QString::fromUtf8(py.readAll()).trimmed().toStdString();
 }

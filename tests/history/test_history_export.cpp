@@ -7,7 +7,6 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-
 #include <cstring>
 #include <random>
 
@@ -30,9 +29,9 @@ const QString kFailed =
 // The header line as the CSV holds it: GBK.
 const QByteArray kGbkHeader = QByteArray::fromHex(
     "cab1bce4 2c b4abb8d0c6f731 2c b4abb8d0c6f732 2c b4abb8d0c6f733 2c b4abb8d0c6f734 2c"
-    " beadb6c8 2c ceb3b6c8 2c cbd9b6c8 2c b7bdcff2 0d0a" );
+    " beadb6c8 2c ceb3b6c8 2c cbd9b6c8 2c b7bdcff2 0d0a");
 const QStringList kHeader = {"时间", "传感器1", "传感器2", "传感器3", "传感器4",
-                             "经度", "纬度",   "速度",   "方向"};
+                             "经度", "纬度",    "速度",    "方向"};
 
 HistoryRecord Rec(int yy, int mm, int dd, int hh, int nn, int ss) {
     HistoryRecord r;
@@ -46,12 +45,14 @@ HistoryRecord Rec(int yy, int mm, int dd, int hh, int nn, int ss) {
 }
 
 class ExportTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_TRUE(dir.isValid()); }
 
     Outcome Run(const HistoryTable& table, ExportFolders folders = {}) {
-        if (folders.preferred.isEmpty() && folders.fallback.isEmpty()) folders.preferred = dir.path();
-        return exporter.Run(table, [this] { return abort; }, folders);
+        if (folders.preferred.isEmpty() && folders.fallback.isEmpty())
+            folders.preferred = dir.path();
+        return exporter.Run(
+            table, [this] { return abort; }, folders);
     }
     QStringList Files() const { return QDir(dir.path()).entryList(QDir::Files); }
     static QByteArray Read(const QString& path) {
@@ -68,9 +69,9 @@ protected:
 
 // The integer path of the GPS texts must match the general float text of the quotient.
 TEST(ScaledIntegerText, MatchesTheGeneralFloatText) {
-    std::vector<uint32_t> values = {0,        1,          9,          10,         11,
-                                    100,      999999,     1000000,    1000001,    12500000,
-                                    23456789, 100000000,  4294967294, 4294967295, 1234567890};
+    std::vector<uint32_t> values = {0,        1,         9,          10,         11,
+                                    100,      999999,    1000000,    1000001,    12500000,
+                                    23456789, 100000000, 4294967294, 4294967295, 1234567890};
     std::mt19937 rng(7);
     for (int i = 0; i < 200000; ++i) values.push_back(static_cast<uint32_t>(rng()) >> (rng() % 32));
     for (uint32_t v : values) {
@@ -101,8 +102,8 @@ TEST_F(ExportTest, RowsCellByCellInBothFiles) {
     b.speed = 125;
     b.direction = 0xFFFFFFFE;  // not absent: unsigned, so large
     t.push_back(b);
-    t.push_back(Rec(14, 0, 32, 25, 61, 61));    // no date: written as received
-    t.push_back(Rec(114, 2, 29, 8, 7, 6));      // 2114 is no leap year either
+    t.push_back(Rec(14, 0, 32, 25, 61, 61));  // no date: written as received
+    t.push_back(Rec(114, 2, 29, 8, 7, 6));    // 2114 is no leap year either
 
     ASSERT_EQ(Run(t), Outcome::Succeeded);
     EXPECT_EQ(exporter.WorkbookPath(), QDir(dir.path()).filePath("SAVE2026-12-07_03-10-36.xls"));
@@ -116,18 +117,18 @@ TEST_F(ExportTest, RowsCellByCellInBothFiles) {
         {"14-00-32 25:61:61", "", "", "", "", "", "", "", ""},
         {"14-02-29 08:07:06", "", "", "", "", "", "", "", ""},
     };
-    ExpectedSheet want{QStringLiteral("Sheet1"), rows, {{0, 5120}, {5, 3840}, {6, 3840}}, {}, {{1, 0}}};
+    ExpectedSheet want{
+        QStringLiteral("Sheet1"), rows, {{0, 5120}, {5, 3840}, {6, 3840}}, {}, {{1, 0}}};
     for (int c = 0; c < 9; ++c) want.centred.emplace_back(0, c);
     EXPECT_EQ(CheckWorkbook(exporter.WorkbookPath(), {want}), "OK");
 
     const QByteArray csv = Read(exporter.CsvPath());
-    EXPECT_EQ(csv,
-              kGbkHeader +
-                  "14-01-05 09:30:00,25.5,,,,12.5,,,\r\n"
-                  "14-12-31 23:59:59,,,,,,,,\r\n"
-                  "99-02-28 00:00:01,,12.35,7,0,0,23.456789,12.5,429496729.4\r\n"
-                  "14-00-32 25:61:61,,,,,,,,\r\n"
-                  "14-02-29 08:07:06,,,,,,,,\r\n");
+    EXPECT_EQ(csv, kGbkHeader +
+                       "14-01-05 09:30:00,25.5,,,,12.5,,,\r\n"
+                       "14-12-31 23:59:59,,,,,,,,\r\n"
+                       "99-02-28 00:00:01,,12.35,7,0,0,23.456789,12.5,429496729.4\r\n"
+                       "14-00-32 25:61:61,,,,,,,,\r\n"
+                       "14-02-29 08:07:06,,,,,,,,\r\n");
 
     EXPECT_EQ(ui.status[2], QString());  // cleared at the end
     EXPECT_EQ(ui.MessageTexts(), (QStringList{"导出历史数据成功", "是否打开保存的excel文件",
@@ -142,7 +143,8 @@ TEST_F(ExportTest, EmptyTableGivesTheHeaderAlone) {
     ASSERT_EQ(Run({}), Outcome::Succeeded);
     EXPECT_EQ(Read(exporter.CsvPath()), kGbkHeader);
     // The text format of (2, 1) is set all the same: that cell is there, blank.
-    ExpectedSheet want{QStringLiteral("Sheet1"), {kHeader, {""}}, {{0, 5120}, {5, 3840}, {6, 3840}}, {}, {{1, 0}}};
+    ExpectedSheet want{
+        QStringLiteral("Sheet1"), {kHeader, {""}}, {{0, 5120}, {5, 3840}, {6, 3840}}, {}, {{1, 0}}};
     for (int c = 0; c < 9; ++c) want.centred.emplace_back(0, c);
     EXPECT_EQ(CheckWorkbook(exporter.WorkbookPath(), {want}), "OK");
     EXPECT_TRUE(ui.progressHistory.empty());
@@ -224,25 +226,38 @@ TEST_F(ExportTest, SeventyThousandRecordsRoundTrip) {
         if (i % 3) r.speed = static_cast<uint32_t>(i);
         t.push_back(r);
         const QString s3 = i % 2 ? QString::number((i % 400) / 4.0) : QString();
-        const QString speed = i % 3 ? QString::number(i / 10) + (i % 10 ? "." + QString::number(i % 10) : "") : QString();
+        const QString speed =
+            i % 3 ? QString::number(i / 10) + (i % 10 ? "." + QString::number(i % 10) : "")
+                  : QString();
         const QStringList row = {
             QString::asprintf("%02d-%02d-%02d %02d:%02d:%02d", i % 100, 1 + i % 12, 1 + i % 28,
                               i % 24, i / 24 % 60, i % 60),
-            QString::number(i % 1000), "", s3, "", QString::number(i / 1000.0, 'g', 15), "", speed, ""};
+            QString::number(i % 1000),
+            "",
+            s3,
+            "",
+            QString::number(i / 1000.0, 'g', 15),
+            "",
+            speed,
+            ""};
         expected.push_back(row);
         csv += row.join(',').toLatin1() + "\r\n";
     }
     ASSERT_EQ(Run(t), Outcome::Succeeded);
     EXPECT_EQ(Read(exporter.CsvPath()), csv);
 
-    ExpectedSheet one{QStringLiteral("Sheet1"), {kHeader}, {{0, 5120}, {5, 3840}, {6, 3840}}, {}, {{1, 0}}};
-    ExpectedSheet two{QStringLiteral("Sheet2"), {kHeader}, {{0, 5120}, {5, 3840}, {6, 3840}}, {}, {}};
+    ExpectedSheet one{
+        QStringLiteral("Sheet1"), {kHeader}, {{0, 5120}, {5, 3840}, {6, 3840}}, {}, {{1, 0}}};
+    ExpectedSheet two{
+        QStringLiteral("Sheet2"), {kHeader}, {{0, 5120}, {5, 3840}, {6, 3840}}, {}, {}};
     for (int c = 0; c < 9; ++c) {
         one.centred.emplace_back(0, c);
         two.centred.emplace_back(0, c);
     }
-    one.rows.insert(one.rows.end(), expected.begin(), expected.begin() + HistoryExport::kRecordsPerSheet);
-    two.rows.insert(two.rows.end(), expected.begin() + HistoryExport::kRecordsPerSheet, expected.end());
+    one.rows.insert(one.rows.end(), expected.begin(),
+                    expected.begin() + HistoryExport::kRecordsPerSheet);
+    two.rows.insert(two.rows.end(), expected.begin() + HistoryExport::kRecordsPerSheet,
+                    expected.end());
     EXPECT_EQ(CheckWorkbook(exporter.WorkbookPath(), {one, two}), "OK");
 }
 

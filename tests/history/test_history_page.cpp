@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
-
 #include <cmath>
 #include <memory>
 #include <random>
@@ -65,8 +64,7 @@ TEST_P(PageShapes, CountsRecords) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, PageShapes,
     ::testing::Values(
-        PageCase{"TerminatorAlone", "FF", 0, false},
-        PageCase{"EmptyPayload", "", 0, false},
+        PageCase{"TerminatorAlone", "FF", 0, false}, PageCase{"EmptyPayload", "", 0, false},
         PageCase{"RecordWithoutItems", "7F7F 0E0105091E00 FF", 1, false},
         PageCase{"RecordEndingAtPayloadEnd", "7F7F 0E0105091E00 01010000803F", 1, false},
         PageCase{"TwoRecords", "7F7F 0E0105091E00 7F7F 0E0105091F00 FF", 2, false},
@@ -77,8 +75,7 @@ INSTANTIATE_TEST_SUITE_P(
         PageCase{"ItemCutOffEndsPage", "7F7F 0E0105091E00 0100 7F7F", 1, false},
         PageCase{"TerminatorEndsItems", "7F7F 0E0105091E00 FF00 7F7F 0E0105091E00", 1, false},
         PageCase{"UndefinedTypeStopsPage",
-                 "7F7F 0E0105091E00 7F7F 0E0105091F00 02000000803F 7F7F 0E0105092000 FF", 1,
-                 true},
+                 "7F7F 0E0105091E00 7F7F 0E0105091F00 02000000803F 7F7F 0E0105092000 FF", 1, true},
         PageCase{"UndefinedFirstRecord", "7F7F 0E0105091E00 000000000000 FF", 0, true},
         PageCase{"UnknownChannelsSkipped",
                  "7F7F 0E0105091E00 01040000803F 50540100000001FF0000803F FF", 1, false},
@@ -90,8 +87,7 @@ TEST(HistoryPage, KnownTypeWithUnknownChannelIsSkippedNotStored) {
     // Sensor channel 4, GPS channel 0x54, then a real sensor 4 (channel 3) = 1.0.
     Parse(Hex("7F7F 0E0105091E00 01040000803F 505401000000 01030000803F FF"), table);
     ASSERT_EQ(table.size(), 1u);
-    EXPECT_EQ(table[0].sensorPresent[0] + table[0].sensorPresent[1] + table[0].sensorPresent[2],
-              0);
+    EXPECT_EQ(table[0].sensorPresent[0] + table[0].sensorPresent[1] + table[0].sensorPresent[2], 0);
     EXPECT_EQ(table[0].sensorPresent[3], 1);
     EXPECT_DOUBLE_EQ(table[0].sensor[3], 1.0);
     EXPECT_EQ(table[0].longitude, 0xFFFFFFFFu);
@@ -130,9 +126,9 @@ TEST(HistoryPage, AppendsAfterExistingRecordsAndGrowsPastTheOldLimit) {
 // past the payload (ASan), and every record counted has a complete time stamp.
 TEST(HistoryPage, RandomPayloadsStayInside) {
     std::mt19937 rng(20140105);
-    const Bytes pieces[] = {Hex("7F7F"), Hex("0E0105091E00"), Hex("0100 0000CC41"),
-                            Hex("5050 20BCBE00"), Hex("FF"), Hex("7F"), Hex("0105"),
-                            Hex("5099 00000000")};
+    const Bytes pieces[] = {Hex("7F7F"),          Hex("0E0105091E00"), Hex("0100 0000CC41"),
+                            Hex("5050 20BCBE00"), Hex("FF"),           Hex("7F"),
+                            Hex("0105"),          Hex("5099 00000000")};
     for (int round = 0; round < 20000; ++round) {
         Bytes payload;
         const size_t target = rng() % 257;

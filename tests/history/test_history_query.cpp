@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QTemporaryDir>
-
 #include <cstring>
 
 #include "operations/HistoryQuery.h"
@@ -22,7 +21,8 @@ using testing::RecordingSender;
 
 // Page k holds one record whose sensor 1 is k: the stored order shows what was taken.
 Bytes PageWithRecord(int k) {
-    Bytes p = {0x7F, 0x7F, 14, 1, 5, 9, static_cast<uint8_t>(k % 60), static_cast<uint8_t>(k / 60 % 60)};
+    Bytes p = {
+        0x7F, 0x7F, 14, 1, 5, 9, static_cast<uint8_t>(k % 60), static_cast<uint8_t>(k / 60 % 60)};
     const float v = static_cast<float>(k);
     uint8_t f[4];
     std::memcpy(f, &v, 4);
@@ -31,7 +31,7 @@ Bytes PageWithRecord(int k) {
 }
 
 class HistoryQueryTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         query.SetExportFolders(dir.path(), QString());
@@ -59,7 +59,8 @@ protected:
             const int page = LastPageRequested();
             if (page < 0) break;
             requested.push_back(page);
-            query.OnPageReply(MakeReply(cmd_history_page, page ? PageWithRecord(page) : Bytes{0xFF}));
+            query.OnPageReply(
+                MakeReply(cmd_history_page, page ? PageWithRecord(page) : Bytes{0xFF}));
         }
         return requested;
     }
@@ -100,13 +101,13 @@ TEST_F(HistoryQueryTest, FetchesEveryPageThenClosesWithPageZero) {
 
         const HistoryTable& got = query.LastDownload();
         ASSERT_EQ(got.size(), static_cast<size_t>(pages));
-        for (int k = 0; k < pages; ++k) ASSERT_DOUBLE_EQ(got[static_cast<size_t>(k)].sensor[0], k + 1);
+        for (int k = 0; k < pages; ++k)
+            ASSERT_DOUBLE_EQ(got[static_cast<size_t>(k)].sensor[0], k + 1);
         EXPECT_TRUE(query.Table().empty());
         EXPECT_FALSE(query.Running());
         EXPECT_FALSE(ui.progressVisible);
         EXPECT_EQ(ui.MessageTexts().count(QStringLiteral("导出历史数据成功")), 1);
-        EXPECT_EQ(ui.outcomes.back(),
-                  std::make_pair(Operation::HistoryQuery, Outcome::Succeeded));
+        EXPECT_EQ(ui.outcomes.back(), std::make_pair(Operation::HistoryQuery, Outcome::Succeeded));
     }
     // One workbook and one CSV per run (the fake clock stands still, so the names repeat).
     EXPECT_EQ(Files().size(), 2);
@@ -153,7 +154,8 @@ TEST_F(HistoryQueryTest, LateDuplicatePageIsNotStoredAsTheNextPage) {
     EXPECT_TRUE(query.Running());
     query.OnPageReply(MakeReply(cmd_history_page, {0xFF}));
     ASSERT_EQ(query.LastDownload().size(), 3u);
-    for (int k = 0; k < 3; ++k) EXPECT_DOUBLE_EQ(query.LastDownload()[static_cast<size_t>(k)].sensor[0], k + 1);
+    for (int k = 0; k < 3; ++k)
+        EXPECT_DOUBLE_EQ(query.LastDownload()[static_cast<size_t>(k)].sensor[0], k + 1);
 }
 
 TEST_F(HistoryQueryTest, RepeatedEmptyPagesStillAdvance) {

@@ -17,7 +17,7 @@ using r4t8::testing::CheckWorkbook;
 using r4t8::testing::ExpectedSheet;
 
 class WorkbookTest : public ::testing::Test {
-protected:
+  protected:
     QString Path(const char* name) const { return QDir(dir.path()).filePath(name); }
     QTemporaryDir dir;
 };
@@ -37,7 +37,7 @@ TEST_F(WorkbookTest, CellsFormatsAndWidthsReadBack) {
     s.SetCell(2, 3, u"first");
     s.SetCell(2, 3, u"second");  // the last write wins
     s.SetCell(2, 2, u"gone");
-    s.SetCell(2, 2, u"");        // and "" clears
+    s.SetCell(2, 2, u"");  // and "" clears
     s.SetCell(3, 1, u"12.5");
 
     EXPECT_EQ(s.CellText(2, 3), QStringLiteral("second"));
@@ -47,21 +47,21 @@ TEST_F(WorkbookTest, CellsFormatsAndWidthsReadBack) {
     EXPECT_DOUBLE_EQ(s.ColumnWidth(2), 0);
 
     ASSERT_TRUE(book.SaveAs(Path("cells.xls")));
-    ExpectedSheet want{QStringLiteral("Sheet1"),
-                       {{"时间", "Ünïcode ok", ""},
-                        {"14-01-05 09:30:00", "", "second"},
-                        {"12.5", "", ""}},
-                       {{0, 5120}, {2, 3840}},
-                       {{0, 0}, {0, 1}, {2, 2}},
-                       {{1, 0}}};
+    ExpectedSheet want{
+        QStringLiteral("Sheet1"),
+        {{"时间", "Ünïcode ok", ""}, {"14-01-05 09:30:00", "", "second"}, {"12.5", "", ""}},
+        {{0, 5120}, {2, 3840}},
+        {{0, 0}, {0, 1}, {2, 2}},
+        {{1, 0}}};
     EXPECT_EQ(CheckWorkbook(Path("cells.xls"), {want}), "OK");
 }
 
 TEST_F(WorkbookTest, EmptyWorkbookAndSeveralSheets) {
     Workbook book;
     ASSERT_TRUE(book.SaveAs(Path("empty.xls")));
-    EXPECT_EQ(CheckWorkbook(Path("empty.xls"), {ExpectedSheet{QStringLiteral("Sheet1"), {}, {}, {}, {}}}),
-              "OK");
+    EXPECT_EQ(
+        CheckWorkbook(Path("empty.xls"), {ExpectedSheet{QStringLiteral("Sheet1"), {}, {}, {}, {}}}),
+        "OK");
     EXPECT_GE(QFile(Path("empty.xls")).size(), 512 + 4096);
 
     book.Sheet(0).SetCell(1, 1, u"a");
@@ -69,10 +69,11 @@ TEST_F(WorkbookTest, EmptyWorkbookAndSeveralSheets) {
     EXPECT_EQ(second.Name(), QStringLiteral("Sheet2"));
     second.SetCell(2, 2, u"b");
     ASSERT_TRUE(book.SaveAs(Path("two.xls")));
-    EXPECT_EQ(CheckWorkbook(Path("two.xls"),
-                            {ExpectedSheet{QStringLiteral("Sheet1"), {{"a"}}, {}, {}, {}},
-                             ExpectedSheet{QStringLiteral("Sheet2"), {{"", ""}, {"", "b"}}, {}, {}, {}}}),
-              "OK");
+    EXPECT_EQ(
+        CheckWorkbook(Path("two.xls"),
+                      {ExpectedSheet{QStringLiteral("Sheet1"), {{"a"}}, {}, {}, {}},
+                       ExpectedSheet{QStringLiteral("Sheet2"), {{"", ""}, {"", "b"}}, {}, {}, {}}}),
+        "OK");
 
     book.Close();
     EXPECT_EQ(book.SheetCount(), 1);
@@ -108,8 +109,10 @@ TEST_F(WorkbookTest, CellsWrittenOutOfOrderAreSorted) {
     EXPECT_EQ(s.Cells()[0].row, 0u);
     EXPECT_EQ(s.Cells()[0].column, 0u);
     ASSERT_TRUE(book.SaveAs(Path("order.xls")));
-    EXPECT_EQ(CheckWorkbook(Path("order.xls"),
-                            {ExpectedSheet{QStringLiteral("Sheet1"), {{"a", "b"}, {"", ""}, {"C", ""}}, {}, {}, {}}}),
+    EXPECT_EQ(CheckWorkbook(
+                  Path("order.xls"),
+                  {ExpectedSheet{
+                      QStringLiteral("Sheet1"), {{"a", "b"}, {"", ""}, {"C", ""}}, {}, {}, {}}}),
               "OK");
 }
 
@@ -139,8 +142,9 @@ TEST_P(SstSplit, StringsAcrossRecordBoundaries) {
     s.SetCell(1, 3, third);
     const QString name = QStringLiteral("split%1%2.xls").arg(c.spare).arg(c.wide ? "w" : "n");
     ASSERT_TRUE(book.SaveAs(Path(name.toUtf8().constData())));
-    EXPECT_EQ(CheckWorkbook(Path(name.toUtf8().constData()),
-                            {ExpectedSheet{QStringLiteral("Sheet1"), {{first, second, third}}, {}, {}, {}}}),
+    EXPECT_EQ(CheckWorkbook(
+                  Path(name.toUtf8().constData()),
+                  {ExpectedSheet{QStringLiteral("Sheet1"), {{first, second, third}}, {}, {}, {}}}),
               "OK");
 
     // No record of the stream is longer than the format allows.
@@ -173,7 +177,8 @@ TEST_F(WorkbookTest, ManyMixedStringsOverManyContinueRecords) {
             QString t;
             const int n = (r * 37 + col * 101) % 97 + 1;
             for (int i = 0; i < n; ++i)
-                t.append((r + col) % 3 == 0 ? QChar(0x4E00 + (i + r) % 500) : QChar(u'A' + (i + col) % 26));
+                t.append((r + col) % 3 == 0 ? QChar(0x4E00 + (i + r) % 500)
+                                            : QChar(u'A' + (i + col) % 26));
             s.SetCell(static_cast<uint32_t>(r + 1), static_cast<uint16_t>(col + 1), t);
             row << t;
         }
