@@ -11,6 +11,19 @@
 // only works with ReplacedChar 0 (Linux reads a byte with a parity error as 0x00). `_1_5` stop
 // bits select two stop bits (a UART gives 1.5 with five data bits). Outx_CtsFlow and RtsHandshake
 // both select CRTSCTS. IgnoreNullChar is done by the read thread, which drops 0x00 bytes.
+//
+// Reads: a read ends when InputLen bytes have arrived, or with fewer once ReadIntervalTimeout ms
+// pass after the last byte (0: no interval limit; 0xFFFFFFFF with both totals 0: at once), or
+// when the total time-out (multiplier * InputLen + constant, if not 0) runs out. A read that
+// times out empty just starts again.
+//
+// Delivery: the threads queue their notices in an inbox and wake the owner's event loop through
+// an eventfd; the owner hands them out one at a time, a received block in InputLen pieces, so
+// with InputLen 1 every OnReceiveData carries one byte however the line delivered them. A
+// handler may run a nested event loop (a modal box): delivery goes on inside it in order.
+// Notices still queued when the port is closed are dropped.
+//
+// Output: the characters of the string up to U+00FF are sent as one byte each (Latin-1).
 #pragma once
 
 #include <QByteArray>
