@@ -3,6 +3,8 @@
 #include "config/BlockCodecs.h"
 
 #include <array>
+#include <cstring>
+#include <utility>
 
 namespace r4t8 {
 
@@ -22,6 +24,7 @@ ConfigSequences::ConfigSequences(ISender& sender, IUserInterface& ui, DeviceSett
     : m_sender(sender), m_ui(ui), m_settings(settings), m_image(image) {}
 
 void ConfigSequences::btn_loadClick() {
+    AbandonRawRead();
     m_readStep = 0;
     ClearConfigImage(m_image);
     m_sender.SendFrame(BuildReadBlockFrame(kPhoneBlockAddress));
@@ -29,12 +32,35 @@ void ConfigSequences::btn_loadClick() {
     m_ui.RepaintStatus();
 }
 
+void ConfigSequences::ReadBlocksRaw(RawReadDone done) {
+    AbandonRawRead();
+    m_rawReadDone = std::move(done);
+    m_rawRead.fill(0xFF);
+    m_readStep = 0;
+    ClearConfigImage(m_image);
+    m_sender.SendFrame(BuildReadBlockFrame(kPhoneBlockAddress));
+    m_ui.SetProgressVisible(true);
+    m_ui.RepaintStatus();
+}
+
+void ConfigSequences::AbandonRawRead() {
+    if (!m_rawReadDone) return;
+    RawReadDone done = std::move(m_rawReadDone);
+    m_rawReadDone = nullptr;
+    done(false, m_rawRead);
+}
+
 void ConfigSequences::OnReadReply(const ReplyRecord& reply) {
     m_ui.SetProgress(m_readStep * 20 + 10);
     const ConfigBlock block = kOrder[m_readStep < 4 ? m_readStep : 0];
     StoreReply(m_image, BlockAddress(block), reply);
-    // A block whose decoding stopped early does not stop the read.
-    DecodeBlock(block, m_image, m_settings);
+    if (m_rawReadDone) {
+        std::memcpy(m_rawRead.data() + RawIndex(block) * kBlockSize,
+                    m_image.data() + BlockAddress(block), kBlockSize);
+    } else {
+        // A block whose decoding stopped early does not stop the read.
+        DecodeBlock(block, m_image, m_settings);
+    }
     if (m_readStep < 3) {
         ++m_readStep;
         m_sender.SendFrame(BuildReadBlockFrame(BlockAddress(kOrder[m_readStep])));
@@ -45,6 +71,16 @@ void ConfigSequences::OnReadReply(const ReplyRecord& reply) {
     m_ui.SetProgress(80);
     m_readStep = 0;
     ClearConfigImage(m_image);
+    if (m_rawReadDone) {
+        // Part of a larger operation (backup, verify): it reports, not a box of its own.
+        m_ui.SetStatusText(2, QString());
+        m_ui.RepaintStatus();
+        m_ui.SetProgressVisible(false);
+        RawReadDone done = std::move(m_rawReadDone);
+        m_rawReadDone = nullptr;
+        done(true, m_rawRead);
+        return;
+    }
     m_ui.ShowMessage(QStringLiteral("读取结束"), kCaption, MsgButtons::Ok);
     m_ui.SetStatusText(2, QString());
     m_ui.RepaintStatus();
@@ -62,11 +98,24 @@ bool ConfigSequences::RefuseIfInvalid(ConfigBlock block) {
 
 void ConfigSequences::btn_downClick() {
     m_writeStep = 0;
+    m_rawWrite.reset();
     // Every block is checked before anything is erased, so a bad field leaves the controller
     // exactly as it was; each block is checked again before its own erase, since the user
     // may edit while the sequence runs.
     for (ConfigBlock block : kOrder)
         if (RefuseIfInvalid(block)) return;
+    StartWrite();
+}
+
+void ConfigSequences::WriteBlocksRaw(const RawBlocks& blocks) {
+    m_rawWrite = blocks;
+    StartWrite();
+}
+
+void ConfigSequences::StartWrite() {
+    AbandonRawRead();
+    m_writeStep = 0;
+    m_lastWritten.fill(0xFF);
     ClearConfigImage(m_image);
     m_sender.SendFrame(BuildEraseBlockFrame(kPhoneBlockAddress));
     ClearConfigImage(m_image);
@@ -87,10 +136,18 @@ void ConfigSequences::OnEraseReply(const ReplyRecord& reply) {
     if (m_writeStep >= 4) return;
     const ConfigBlock block = kOrder[m_writeStep];
     ++m_writeStep;
-    // Encoded now, so the block carries the values as they stand when its erase is done.
-    if (RefuseIfInvalid(block)) return;
-    EncodeBlock(block, m_settings, m_image);
-    m_sender.PrepareBlockWrite(m_image, BlockAddress(block));
+    const uint32_t address = BlockAddress(block);
+    if (m_rawWrite) {
+        std::memcpy(m_image.data() + address, m_rawWrite->data() + RawIndex(block) * kBlockSize,
+                    kBlockSize);
+    } else {
+        // Encoded now, so the block carries the values as they stand when its erase is done.
+        if (RefuseIfInvalid(block)) return;
+        EncodeBlock(block, m_settings, m_image);
+    }
+    std::memcpy(m_lastWritten.data() + RawIndex(block) * kBlockSize, m_image.data() + address,
+                kBlockSize);
+    m_sender.PrepareBlockWrite(m_image, address);
     m_sender.SendBlockWrite();
 }
 
@@ -108,7 +165,7 @@ void ConfigSequences::OnWriteReply(const ReplyRecord& reply) {
     if (m_writeStep >= 1 && m_writeStep <= 3) {
         const ConfigBlock next = kOrder[m_writeStep];
         m_ui.RepaintStatus();
-        if (RefuseIfInvalid(next)) return;
+        if (!m_rawWrite && RefuseIfInvalid(next)) return;
         m_sender.SendFrame(BuildEraseBlockFrame(BlockAddress(next)));
         return;
     }

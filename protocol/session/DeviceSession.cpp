@@ -3,6 +3,8 @@
 #include "config/SetupForModel.h"
 #include "protocol/ProtocolLink.h"
 
+#include <map>
+
 namespace r4t8 {
 
 namespace {
@@ -11,16 +13,68 @@ const QString kTitle = QStringLiteral("R4T8报警器设置软件");
 
 bool Succeeded(const ReplyRecord& reply) { return reply.payload[0] == 1; }
 
+// Passes everything on to the front end, and tells the outcome listeners after it.
+class OutcomeTap : public IUserInterface {
+public:
+    explicit OutcomeTap(IUserInterface& inner) : m_inner(inner) {}
+
+    MsgAnswer ShowMessage(const QString& text, const QString& caption,
+                          MsgButtons buttons) override {
+        return m_inner.ShowMessage(text, caption, buttons);
+    }
+    void SetStatusText(int panel, const QString& text) override {
+        m_inner.SetStatusText(panel, text);
+    }
+    void RepaintStatus() override { m_inner.RepaintStatus(); }
+    void SetProgress(int position) override { m_inner.SetProgress(position); }
+    void SetProgressVisible(bool visible) override { m_inner.SetProgressVisible(visible); }
+    void AppendSendLog(const QString& text) override { m_inner.AppendSendLog(text); }
+    void AppendReceiveLogLine(const QString& line) override {
+        m_inner.AppendReceiveLogLine(line);
+    }
+    void ProcessEvents() override { m_inner.ProcessEvents(); }
+    void OperationFinished(Operation op, Outcome outcome) override {
+        m_inner.OperationFinished(op, outcome);
+        // A copy: a listener may add or remove listeners.
+        const auto listeners = m_listeners;
+        for (const auto& entry : listeners) entry.second(op, outcome);
+    }
+    void SetLoginEnabled(bool enabled) override { m_inner.SetLoginEnabled(enabled); }
+    void SetDeviceControlsEnabled(bool enabled) override {
+        m_inner.SetDeviceControlsEnabled(enabled);
+    }
+    void ShowDeviceTime(const QDateTime& time) override { m_inner.ShowDeviceTime(time); }
+    void SetCurrentDataCell(int column, const QString& text) override {
+        m_inner.SetCurrentDataCell(column, text);
+    }
+    void AppendDebugOutput(bool received, const QString& text) override {
+        m_inner.AppendDebugOutput(received, text);
+    }
+    int OpenWithDesktop(const QString& path) override { return m_inner.OpenWithDesktop(path); }
+
+    int Add(DeviceSession::OutcomeListener listener) {
+        m_listeners.emplace(m_next, std::move(listener));
+        return m_next++;
+    }
+    void Remove(int id) { m_listeners.erase(id); }
+
+private:
+    IUserInterface& m_inner;
+    std::map<int, DeviceSession::OutcomeListener> m_listeners;
+    int m_next = 1;
+};
+
 }  // namespace
 
 struct DeviceSession::Impl {
-    Impl(IPort& port, ITimeSource& time, IUserInterface& ui, DeviceSettings& settings)
-        : ui(ui),
+    Impl(IPort& port, ITimeSource& time, IUserInterface& frontEnd, DeviceSettings& settings)
+        : tap(frontEnd),
+          ui(tap),
           settings(settings),
-          link(port, time, ui),
-          config(link.Sender(), ui, settings, image),
-          history(link.Sender(), ui, time),
-          operations(link.Sender(), ui, time) {
+          link(port, time, tap),
+          config(link.Sender(), tap, settings, image),
+          history(link.Sender(), tap, time),
+          operations(link.Sender(), tap, time) {
         ClearConfigImage(image);
     }
 
@@ -32,6 +86,7 @@ struct DeviceSession::Impl {
         ui.OperationFinished(op, ok ? Outcome::Succeeded : Outcome::Failed);
     }
 
+    OutcomeTap tap;
     IUserInterface& ui;
     DeviceSettings& settings;
     ConfigImage image{};
@@ -53,6 +108,10 @@ DeviceSession::~DeviceSession() = default;
 
 void DeviceSession::cm1ReceiveData(const uint8_t* buffer, uint16_t length) {
     m_impl->link.cm1ReceiveData(buffer, length);
+}
+
+void DeviceSession::cm1ReceiveData(const uint8_t* buffer, uint16_t length, int64_t arrivalUs) {
+    m_impl->link.cm1ReceiveData(buffer, length, arrivalUs);
 }
 
 void DeviceSession::btn7Click(const QString& password) {
@@ -133,6 +192,11 @@ void DeviceSession::DispatchReply(const ReplyRecord& reply) {
             break;  // unknown codes: the resend timer has already been stopped
     }
 }
+
+int DeviceSession::AddOutcomeListener(OutcomeListener listener) {
+    return m_impl->tap.Add(std::move(listener));
+}
+void DeviceSession::RemoveOutcomeListener(int id) { m_impl->tap.Remove(id); }
 
 ISender& DeviceSession::Sender() { return m_impl->link.Sender(); }
 CommandSender& DeviceSession::Commands() { return m_impl->link.Sender(); }

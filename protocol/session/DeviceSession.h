@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "config/ConfigSequences.h"
@@ -29,6 +30,10 @@ class DeviceSession {
 
     // The port's receive event: one byte per call in the program, any count in tests.
     void cm1ReceiveData(const uint8_t* buffer, uint16_t length);
+    // The same with the time the port took the bytes off the line (monotonic microseconds,
+    // the clock of ITimeSource::NowUs): a reply that began before its request was sent is
+    // recognised as a late duplicate.
+    void cm1ReceiveData(const uint8_t* buffer, uint16_t length, int64_t arrivalUs);
 
     // "进入设置": sends the login frame with the first four characters of the password.
     void btn7Click(const QString& password);
@@ -48,6 +53,12 @@ class DeviceSession {
 
     // The routing of every correct reply by its command code (called by the receiver).
     void DispatchReply(const ReplyRecord& reply);
+
+    // Called after the front end has been told of each outcome (IUserInterface::
+    // OperationFinished), for code that chains sequences (backup, write, verify).
+    using OutcomeListener = std::function<void(Operation op, Outcome outcome)>;
+    int AddOutcomeListener(OutcomeListener listener);
+    void RemoveOutcomeListener(int id);
 
     // The concrete protocol parts, for front ends that show their counters or state.
     CommandSender& Commands();
