@@ -1,0 +1,199 @@
+#include "ui/file/SafeWrite.h"
+
+#include "ui/file/SettingsDiff.h"
+
+namespace r4t8 {
+
+namespace {
+
+const QString kCaption = QStringLiteral("R4T8报警器设置软件");
+const QString kQuestion = QStringLiteral("提示");
+
+}  // namespace
+
+SafeWrite::SafeWrite(DeviceSession& session, ConfigArchive& archive, ITimeSource& time,
+                     IUserInterface& ui)
+    : m_session(session), m_archive(archive), m_time(time), m_ui(ui) {
+    m_listener = m_session.AddOutcomeListener(
+        [this](Operation op, Outcome outcome) { OnOutcome(op, outcome); });
+}
+
+SafeWrite::~SafeWrite() { m_session.RemoveOutcomeListener(m_listener); }
+
+void SafeWrite::WriteSettings() { Start(Job::Settings); }
+
+void SafeWrite::WriteBlocks(const RawBlocks& blocks) {
+    m_target = blocks;
+    Start(Job::Blocks);
+}
+
+void SafeWrite::BackupOnly() { Start(Job::BackupOnly); }
+
+ConfigSequences::RawReadDone SafeWrite::Bind(void (SafeWrite::*handler)(bool, const RawBlocks&)) {
+    const unsigned run = m_run;
+    return [this, run, handler](bool ok, const RawBlocks& blocks) {
+        if (run == m_run) (this->*handler)(ok, blocks);
+    };
+}
+
+void SafeWrite::Start(Job job) {
+    ++m_run;
+    m_job = job;
+    m_restoring = false;
+    m_report = SafeWriteReport{};
+    const bool readFirst = job == Job::BackupOnly || m_options.backup || m_options.confirmChanges;
+    if (!readFirst) {
+        BeginWrite();
+        return;
+    }
+    m_phase = Phase::BackupRead;
+    m_session.Config().ReadBlocksRaw(Bind(&SafeWrite::OnBackupRead));
+}
+
+void SafeWrite::OnBackupRead(bool ok, const RawBlocks& blocks) {
+    if (m_phase != Phase::BackupRead) return;
+    if (!ok) {
+        Fail(Outcome::Aborted, QStringLiteral("备份失败，未写入：读取被中断"));
+        return;
+    }
+    m_report.backupBlocks = blocks;
+    if (m_job == Job::BackupOnly || m_options.backup) {
+        DeviceSettings decoded;
+        SetUpLike(m_session.Settings(), decoded);
+        DecodeBlocks(blocks, decoded);
+        QString error;
+        m_report.backup =
+            m_archive.Store(blocks, decoded, m_session.Model(), m_time.CurrentDateTime(), error);
+        if (!m_report.backup) {
+            Fail(Outcome::Failed, m_job == Job::BackupOnly
+                                      ? QStringLiteral("备份失败：") + error
+                                      : QStringLiteral("备份失败，未写入：") + error);
+            return;
+        }
+    }
+    if (m_job == Job::BackupOnly) {
+        Finish(Outcome::Succeeded);
+        return;
+    }
+    if (m_options.confirmChanges && !ConfirmChanges(blocks)) {
+        Finish(Outcome::Aborted);
+        return;
+    }
+    BeginWrite();
+}
+
+bool SafeWrite::ConfirmChanges(const RawBlocks& current) {
+    std::vector<FieldChange> changes;
+    if (m_job == Job::Settings) {
+        const WriteDiff diff = DiffWrite(current, m_session.Settings());
+        // A field that cannot be written: the write itself names it and sends nothing.
+        if (diff.problem) return true;
+        changes = diff.changes;
+    } else {
+        changes = DiffBlocks(current, m_target, m_session.Settings());
+    }
+    const QString text = changes.empty()
+                             ? QStringLiteral("与控制器中的设置相比没有改变。\n是否写入？")
+                             : QStringLiteral("以下设置将改变：\n") + FormatChanges(changes) +
+                                   QStringLiteral("\n是否写入？");
+    return m_ui.ShowMessage(text, kQuestion, MsgButtons::YesNo) == MsgAnswer::Yes;
+}
+
+void SafeWrite::BeginWrite() {
+    m_phase = Phase::Writing;
+    if (m_job == Job::Settings)
+        m_session.Config().btn_downClick();
+    else
+        m_session.Config().WriteBlocksRaw(m_target);
+}
+
+void SafeWrite::OnOutcome(Operation op, Outcome outcome) {
+    switch (m_phase) {
+        case Phase::Idle:
+            return;
+        case Phase::BackupRead:
+        case Phase::VerifyRead:
+            if (op != Operation::ReadSettings || outcome != Outcome::TimedOut) return;
+            ++m_run;  // the read will not end by itself now
+            Fail(Outcome::TimedOut, m_phase == Phase::BackupRead
+                                        ? QStringLiteral("备份失败，未写入：控制器无应答")
+                                        : QStringLiteral("校验未完成：控制器无应答"));
+            return;
+        case Phase::Writing:
+            if (op != Operation::WriteSettings) return;
+            if (outcome == Outcome::Succeeded)
+                m_phase = Phase::WaitWriteDone;
+            else
+                Finish(outcome);  // the sequence showed its own message
+            return;
+        case Phase::WaitWriteDone:
+            if (op != Operation::WriteDone) return;
+            if (outcome != Outcome::Succeeded) {
+                Finish(outcome);
+                return;
+            }
+            if (!m_restoring) m_report.written = true;
+            if (!m_options.verify) {
+                Finish(Outcome::Succeeded);
+                return;
+            }
+            m_phase = Phase::VerifyRead;
+            m_session.Config().ReadBlocksRaw(Bind(&SafeWrite::OnVerifyRead));
+            return;
+    }
+}
+
+void SafeWrite::OnVerifyRead(bool ok, const RawBlocks& blocks) {
+    if (m_phase != Phase::VerifyRead) return;
+    if (!ok) {
+        Fail(Outcome::Aborted, QStringLiteral("校验未完成：读取被中断"));
+        return;
+    }
+    const std::vector<ConfigBlock> differing =
+        DifferingBlocks(m_session.Config().LastWrittenBlocks(), blocks);
+    if (differing.empty()) {
+        m_ui.SetStatusText(2, QStringLiteral("写入已校验"));
+        m_ui.RepaintStatus();
+        if (m_restoring) {
+            m_report.restored = true;
+            Finish(Outcome::Failed);  // what was asked for is not on the controller
+        } else {
+            m_report.verified = true;
+            Finish(Outcome::Succeeded);
+        }
+        return;
+    }
+    const QString text = QStringLiteral("校验失败，控制器中的以下设置与写入的不一致：") +
+                         BlockNames(differing);
+    if (m_restoring || !m_report.backupBlocks) {
+        if (!m_restoring) m_report.mismatched = differing;
+        Fail(Outcome::Failed, text);
+        return;
+    }
+    m_report.mismatched = differing;
+    m_report.error = text;
+    if (m_ui.ShowMessage(text + QStringLiteral("\n是否恢复备份？"), kQuestion,
+                         MsgButtons::YesNo) != MsgAnswer::Yes) {
+        Finish(Outcome::Failed);
+        return;
+    }
+    m_restoring = true;
+    m_job = Job::Blocks;
+    m_target = *m_report.backupBlocks;
+    BeginWrite();
+}
+
+void SafeWrite::Fail(Outcome outcome, const QString& message) {
+    m_report.error = message;
+    m_phase = Phase::Idle;  // no more outcomes are taken while the box is open
+    m_ui.ShowMessage(message, kCaption, MsgButtons::Ok);
+    Finish(outcome);
+}
+
+void SafeWrite::Finish(Outcome outcome) {
+    m_phase = Phase::Idle;
+    m_report.outcome = outcome;
+    if (m_onFinished) m_onFinished(m_report);
+}
+
+}  // namespace r4t8

@@ -1,0 +1,95 @@
+#include "ui/file/SettingsDiff.h"
+
+#include "ui/file/SettingsFile.h"
+
+#include <QStringList>
+
+namespace r4t8 {
+
+namespace {
+
+QString ShownValue(const DeviceSettings& s, const SettingsEntry& e) {
+    switch (e.encoding) {
+        case ValueEncoding::Text:
+            return s.Text(e.control);
+        case ValueEncoding::Index: {
+            const int i = s.Index(e.control);
+            const QStringList items = s.Items(e.control);
+            if (i >= 0 && i < items.size()) return items.at(i);
+            return s.Text(e.control);
+        }
+        case ValueEncoding::Flag:
+            return s.Checked(e.control) ? QStringLiteral("选中") : QStringLiteral("未选中");
+        case ValueEncoding::Time:
+            return SettingsFile::FormatTime(s.Time(e.control));
+    }
+    return QString();
+}
+
+// Equal when the settings file would record the same value.
+bool SameValue(const DeviceSettings& a, const DeviceSettings& b, const SettingsEntry& e) {
+    switch (e.encoding) {
+        case ValueEncoding::Text:
+            return a.Text(e.control) == b.Text(e.control);
+        case ValueEncoding::Index:
+            return a.Index(e.control) == b.Index(e.control);
+        case ValueEncoding::Flag:
+            return a.Checked(e.control) == b.Checked(e.control);
+        case ValueEncoding::Time:
+            return SettingsFile::FormatTime(a.Time(e.control)) ==
+                   SettingsFile::FormatTime(b.Time(e.control));
+    }
+    return true;
+}
+
+QString Label(const DeviceSettings& s, const QString& name) {
+    const FieldSpec* spec = s.Spec(name);
+    if (!spec) return name;
+    // The function-code columns repeat per row; the row's caption tells them apart.
+    if (name.startsWith(QLatin1String("cbb_tel")) && name.size() >= 8)
+        return spec->group + ' ' + QStringLiteral("电话号") + name.at(7) + ' ' + spec->caption;
+    if (spec->caption.isEmpty() && name.endsWith(QLatin1String("_ain")))
+        return spec->group + ' ' + QStringLiteral("模拟量程");
+    return spec->group + ' ' + spec->caption;
+}
+
+}  // namespace
+
+std::vector<FieldChange> DiffSettings(const DeviceSettings& before, const DeviceSettings& after) {
+    std::vector<FieldChange> out;
+    for (const SettingsEntry& e : SettingsFile::Layout()) {
+        // The login password of the settings file is no part of the controller's blocks.
+        if (e.section == QLatin1String("COM")) continue;
+        if (SameValue(before, after, e)) continue;
+        out.push_back({e.control, Label(after, e.control), ShownValue(before, e),
+                       ShownValue(after, e)});
+    }
+    return out;
+}
+
+std::vector<FieldChange> DiffBlocks(const RawBlocks& before, const RawBlocks& after,
+                                    const DeviceSettings& like) {
+    DeviceSettings a, b;
+    SetUpLike(like, a);
+    SetUpLike(like, b);
+    DecodeBlocks(before, a);
+    DecodeBlocks(after, b);
+    return DiffSettings(a, b);
+}
+
+WriteDiff DiffWrite(const RawBlocks& current, const DeviceSettings& window) {
+    WriteDiff diff;
+    RawBlocks written;
+    diff.problem = EncodeBlocks(window, written);
+    if (!diff.problem) diff.changes = DiffBlocks(current, written, window);
+    return diff;
+}
+
+QString FormatChanges(const std::vector<FieldChange>& changes) {
+    QStringList lines;
+    for (const FieldChange& c : changes)
+        lines << c.label + QStringLiteral("：") + c.before + QStringLiteral(" → ") + c.after;
+    return lines.join('\n');
+}
+
+}  // namespace r4t8
