@@ -34,6 +34,7 @@ class QTimeEdit;
 namespace r4t8 {
 
 class DeviceSession;
+class IFileChooser;
 class StatusPanels;
 class WindowUserInterface;
 
@@ -72,9 +73,15 @@ public:
     void OnRequestHangup(const QString& reason);
 
     // The composition root; the buttons that talk to the controller call into it. Null
-    // leaves them without effect.
-    void AttachSession(DeviceSession* session);
+    // leaves them without effect (they are disabled until a login through it anyway).
+    void AttachSession(DeviceSession* session) { m_session = session; }
     void btn7Click();
+
+    // Settings file buttons: the dialogs, and the clock for the proposed file name.
+    void SetFileChooser(IFileChooser* chooser) { m_files = chooser; }
+    void SetTimeSource(ITimeSource* time) { m_time = time; }
+    void btn_saveconfigureClick();
+    void btn_loadconfigureClick();
 
     // Enabling as login, port close and stop do it.
     void SetLoginEnabled(bool enabled);
@@ -138,6 +145,8 @@ private:
     std::unique_ptr<WindowUserInterface> m_ui;
     ISerialLink* m_link = nullptr;
     DeviceSession* m_session = nullptr;
+    IFileChooser* m_files = nullptr;
+    ITimeSource* m_time = nullptr;
     int m_listenerId = 0;
     int m_binding = 0;  // >0 while the window applies model values to controls
     uint8_t m_portState = 0;

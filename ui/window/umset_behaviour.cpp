@@ -1,5 +1,8 @@
 // Tfrm_mset: binding to the settings record, the window's own rules and its handlers.
+#include "ui/window/umset.h"
+
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateEdit>
@@ -16,12 +19,14 @@
 
 #include <algorithm>
 
+#include "operations/RelayRules.h"
+#include "protocol/session/DeviceSession.h"
+#include "ui/file/SettingsFile.h"
 #include "ui/window/EditInputRules.h"
+#include "ui/window/FileChooser.h"
 #include "ui/window/KeyAcceptors.h"
 #include "ui/window/StatusPanels.h"
 #include "ui/window/WindowUserInterface.h"
-#include "ui/window/umset.h"
-#include "operations/RelayRules.h"
 
 Q_LOGGING_CATEGORY(lcWindow, "r4t8.window")
 
@@ -147,6 +152,56 @@ void Tfrm_mset::ConnectLocalButtons() {
         ComboBox1Change();
     });
     connect(Edit12, &QLineEdit::textChanged, this, &Tfrm_mset::Edit12Change);
+    connect(btn_saveconfigure, &QPushButton::clicked, this, &Tfrm_mset::btn_saveconfigureClick);
+    connect(btn_loadconfigure, &QPushButton::clicked, this, &Tfrm_mset::btn_loadconfigureClick);
+
+    // The buttons that talk to the controller go through the session.
+    connect(btn7, &QPushButton::clicked, this, &Tfrm_mset::btn7Click);
+    const auto viaSession = [this](QPushButton* button, auto action) {
+        connect(button, &QPushButton::clicked, this, [this, action] {
+            if (m_session) action(*m_session);
+        });
+    };
+    viaSession(btn_load, [](DeviceSession& s) { s.Config().btn_loadClick(); });
+    viaSession(btn_down, [](DeviceSession& s) { s.Config().btn_downClick(); });
+    viaSession(btn_stop, [](DeviceSession& s) { s.btn_stopClick(); });
+    viaSession(btn_industrial, [](DeviceSession& s) { s.Operations().btn_industrialClick(); });
+    viaSession(Button1, [this](DeviceSession& s) {
+        s.History().Button1Click(DateTimePicker1->date(), DateTimePicker2->date());
+    });
+    viaSession(btn_inquire_curdat,
+               [](DeviceSession& s) { s.Operations().btn_inquire_curdatClick(); });
+    viaSession(Button3,
+               [this](DeviceSession& s) { s.Operations().Button3Click(ReadRelayInputs()); });
+    viaSession(Button2, [](DeviceSession& s) { s.Operations().Button2Click(); });
+    viaSession(btn_acquiretime, [](DeviceSession& s) { s.Operations().btn_acquiretimeClick(); });
+    viaSession(Button4, [this](DeviceSession& s) {
+        s.Operations().Button4Click(DateTimePicker3->date(), DateTimePicker4->time());
+    });
+    viaSession(btn_setcurtime, [](DeviceSession& s) { s.Operations().btn_setcurtimeClick(); });
+    viaSession(Button5, [](DeviceSession& s) { s.Operations().Button5Click(); });
+    viaSession(btn_padlockregulation,
+               [](DeviceSession& s) { s.Operations().btn_padlockregulationClick(); });
+}
+
+void Tfrm_mset::btn7Click() {
+    if (m_session) m_session->btn7Click(edt_setpwd->text());
+}
+
+void Tfrm_mset::btn_saveconfigureClick() {
+    if (!m_files) return;
+    const QDateTime now = m_time ? m_time->CurrentDateTime() : QDateTime::currentDateTime();
+    const QString path = m_files->SaveFileName(QCoreApplication::applicationDirPath(),
+                                               SettingsFile::ProposedFileName(now));
+    if (path.isEmpty()) return;
+    SettingsFile::Save(SettingsFile::WithDefaultExtension(path), m_settings, *m_ui);
+}
+
+void Tfrm_mset::btn_loadconfigureClick() {
+    if (!m_files) return;
+    const QString path = m_files->OpenFileName(QCoreApplication::applicationDirPath());
+    if (path.isEmpty()) return;
+    SettingsFile::Load(path, m_settings, *m_ui);
 }
 
 std::vector<QWidget*> Tfrm_mset::DeviceControls() const {

@@ -1,0 +1,47 @@
+#include "ui/window/WindowProgram.h"
+
+#include "serial/PortList.h"
+
+namespace r4t8 {
+
+WindowProgram::WindowProgram(IMessagePresenter* presenter, IFileChooser* files) {
+    m_window = std::make_unique<Tfrm_mset>(m_settings, presenter ? *presenter : m_boxes);
+    m_boxes.SetParent(m_window.get());
+    m_dialogs.SetParent(m_window.get());
+    m_settings.SetUserInterface(&m_window->UserInterface());
+    m_window->SetFileChooser(files ? files : &m_dialogs);
+    m_window->SetTimeSource(&m_time);
+
+    m_link = std::make_unique<SerialPortLink>();
+    m_window->SetSerialLink(m_link.get());
+    m_session = std::make_unique<DeviceSession>(*m_link, m_time, m_window->UserInterface(),
+                                                m_settings);
+    m_window->AttachSession(m_session.get());
+    m_link->SetReceiver([this](const uint8_t* buffer, uint16_t length) {
+        m_session->cm1ReceiveData(buffer, length);
+    });
+    m_link->SetHangupHandler([this] { m_window->OnRequestHangup(QString()); });
+}
+
+WindowProgram::~WindowProgram() {
+    // Nothing may reach the session or the window once they start going away.
+    m_link->SetReceiver({});
+    m_link->SetHangupHandler({});
+    m_window->AttachSession(nullptr);
+    m_settings.SetUserInterface(nullptr);
+}
+
+void WindowProgram::Create(const QString& port) {
+    std::vector<PortChoice> ports;
+    for (const PortInfo& info : ListSerialPorts()) {
+        QString description = info.description;
+        if (!info.stablePath.isEmpty())
+            description += (description.isEmpty() ? QString() : QStringLiteral("\n")) +
+                           info.stablePath;
+        ports.push_back({info.name, description});
+    }
+    m_window->FormCreate(ports, m_time.CurrentDateTime());
+    if (!port.isEmpty()) m_window->SelectPort(port);
+}
+
+}  // namespace r4t8

@@ -1,0 +1,45 @@
+// The program's composition: settings record, window, port, clock and session, wired.
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+#include "config/DeviceSettings.h"
+#include "protocol/QtTimeSource.h"
+#include "protocol/session/DeviceSession.h"
+#include "ui/window/FileChooser.h"
+#include "ui/window/MessagePresenter.h"
+#include "ui/window/SerialPortLink.h"
+#include "ui/window/umset.h"
+
+namespace r4t8 {
+
+class WindowProgram {
+public:
+    // Null presenter or chooser: the real message boxes and file dialogs.
+    explicit WindowProgram(IMessagePresenter* presenter = nullptr,
+                           IFileChooser* files = nullptr);
+    ~WindowProgram();
+    WindowProgram(const WindowProgram&) = delete;
+    WindowProgram& operator=(const WindowProgram&) = delete;
+
+    // Window creation with the ports present; `port`, when given, is preselected or typed.
+    void Create(const QString& port = {});
+
+    Tfrm_mset& Window() { return *m_window; }
+    DeviceSession& Session() { return *m_session; }
+    DeviceSettings& Settings() { return m_settings; }
+    SerialPortLink& Link() { return *m_link; }
+
+private:
+    QtTimeSource m_time;
+    DeviceSettings m_settings;
+    MessageBoxPresenter m_boxes;
+    DialogFileChooser m_dialogs;
+    std::unique_ptr<Tfrm_mset> m_window;
+    std::unique_ptr<SerialPortLink> m_link;
+    std::unique_ptr<DeviceSession> m_session;  // last: it refers to all of the above
+};
+
+}  // namespace r4t8
