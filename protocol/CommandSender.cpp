@@ -104,6 +104,8 @@ void CommandSender::SendFrame(const Bytes& raw) {
 
 void CommandSender::Transmit(const Bytes& raw, uint8_t code) {
     const Bytes line = EscapeFrame(raw);
+    // Before the write: no byte of a genuine reply can carry an earlier stamp.
+    m_firstSendUs = m_time.NowUs();
     try {
         // The result is not looked at: on a closed port the time-out reports the loss.
         m_port.WriteBytes(line.data(), line.size());
@@ -294,9 +296,18 @@ bool CommandSender::IsRepeat(const ReplyRecord& reply) const {
 }
 
 CommandSender::ReplyVerdict CommandSender::ScreenReply(const ReplyRecord& reply) {
+    return ScreenReply(reply, INT64_MAX);
+}
+
+CommandSender::ReplyVerdict CommandSender::ScreenReply(const ReplyRecord& reply,
+                                                       int64_t arrivalUs) {
     const uint8_t code = reply.command;
     if (code == cmd_debug_data) return ReplyVerdict::Other;
 
+    if (m_lineCode != 0 && code == m_lineCode && arrivalUs < m_firstSendUs) {
+        ++m_earlyReplies;
+        return ReplyVerdict::Drop;
+    }
     if (m_lineCode != 0 && code == m_lineCode) {
         // No request of this code goes out while stale replies of it are pending, so this
         // one answers the request on the line; its other copies may still be answered.

@@ -16,6 +16,10 @@
 //    names the held request.
 //  - A reply identical to the last accepted reply of its code, arriving while no request of
 //    that code is on the line, is a duplicate and is dropped as well.
+//  - A reply cannot begin before its request was sent. A frame of the code on the line whose
+//    start byte arrived (the port's stamp) before the first copy of that request was written
+//    is a late duplicate of an earlier reply, say the controller sending block 1's reply
+//    twice while the read of block 2 is already out, and is dropped.
 //  - Unsolicited debug data (cmd_debug_data) is never guarded, and it does not stop the
 //    resend timer: it answers no request.
 #pragma once
@@ -66,6 +70,8 @@ class CommandSender : public ISender {
     // The receive side, in order: screen each correct frame, stop the timer just before a
     // dispatch, and report when the dispatch has returned.
     ReplyVerdict ScreenReply(const ReplyRecord& reply);
+    // The same, knowing when the frame's start byte arrived (ITimeSource::NowUs clock).
+    ReplyVerdict ScreenReply(const ReplyRecord& reply, int64_t arrivalUs);
     void StopResendTimer();
     void ReplyDispatched();
 
@@ -86,6 +92,8 @@ class CommandSender : public ISender {
     bool HasDeferredFrame() const { return m_hasDeferred; }
     // Stale replies still expected for a code (0 once their deadline has passed).
     int StaleReplies(uint8_t command) const;
+    // Replies dropped because they began before the request on the line was sent.
+    uint64_t EarlyReplies() const { return m_earlyReplies; }
 
   private:
     struct Stale {
@@ -122,6 +130,8 @@ class CommandSender : public ISender {
     uint8_t m_lineCode = 0;
     int m_copies = 0;
     int64_t m_lastSendMs = 0;
+    int64_t m_firstSendUs = 0;  // of the request on the line, taken before it is written
+    uint64_t m_earlyReplies = 0;
     uint64_t m_sendSerial = 0;
     bool m_answerPending = false;
     uint64_t m_answerSerial = 0;

@@ -87,6 +87,7 @@ void FrameReceiver::FrameEnd() {
         // A valid frame is never empty, so an empty pair of delimiters means we were out of
         // phase: the second one starts the next frame.
         m_receivedCount = 1;
+        m_startUs = m_arrivalUs;
         ++m_counters.resyncs;
         return;
     }
@@ -103,7 +104,7 @@ void FrameReceiver::FrameEnd() {
         const size_t n = UnescapeFrameInto(m_receive.data() + 1, received - 2, frame.data() + 1);
         frame[n + 1] = kFrameDelimiter;
         frame.resize(n + 2);
-        m_queue.push_back(std::move(frame));
+        m_queue.push_back({std::move(frame), m_startUs});
         return;
     }
 
@@ -112,15 +113,16 @@ void FrameReceiver::FrameEnd() {
     m_decoded[n + 1] = kFrameDelimiter;
 
     BusyScope busy(m_busy);
-    ParseReply(m_decoded.data(), n + 2);
+    ParseReply(m_decoded.data(), n + 2, m_startUs);
     while (!m_queue.empty()) {
-        const std::vector<uint8_t> next = std::move(m_queue.front());
+        const Queued next = std::move(m_queue.front());
         m_queue.pop_front();
-        ParseReply(next.data(), next.size());
+        ParseReply(next.bytes.data(), next.bytes.size(), next.startUs);
     }
 }
 
-void FrameReceiver::ParseReply(const uint8_t* decoded, size_t count) {
+void FrameReceiver::ParseReply(const uint8_t* decoded, size_t count, int64_t startUs) {
+    m_frameUs = startUs;
     size_t s = 0;
     size_t length = 0;
     uint16_t checksum = 0;

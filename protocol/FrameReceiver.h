@@ -43,8 +43,16 @@ class FrameReceiver {
     void SetBeforeDispatch(ReplyHook hook) { m_beforeDispatch = std::move(hook); }
     void SetDispatch(ReplyHook hook) { m_dispatch = std::move(hook); }
 
+    // Arrival time of bytes whose time is not known: never earlier than any send.
+    static constexpr int64_t kArrivalUnknown = INT64_MAX;
+
     // The receive event: every byte of the buffer is taken, in order.
     void cm1ReceiveData(const uint8_t* buffer, size_t length) {
+        cm1ReceiveData(buffer, length, kArrivalUnknown);
+    }
+    // The same, with the time (monotonic microseconds) at which these bytes came off the line.
+    void cm1ReceiveData(const uint8_t* buffer, size_t length, int64_t arrivalUs) {
+        m_arrivalUs = arrivalUs;
         for (size_t i = 0; i < length; ++i) ReceiveByte(buffer[i]);
     }
 
@@ -54,6 +62,7 @@ class FrameReceiver {
                 m_collecting = true;
                 m_rx[0] = b;
                 m_receivedCount = 1;
+                m_startUs = m_arrivalUs;
             }
             return;
         }
@@ -79,11 +88,14 @@ class FrameReceiver {
     // True while a frame is being parsed or dispatched.
     bool Busy() const { return m_busy; }
     size_t QueuedFrames() const { return m_queue.size(); }
+    // When the start byte of the frame being screened or dispatched arrived; valid in the
+    // filter and dispatch callbacks.
+    int64_t FrameArrivalUs() const { return m_frameUs; }
 
   private:
     void FrameEnd();
     void Overflow();
-    void ParseReply(const uint8_t* decoded, size_t count);
+    void ParseReply(const uint8_t* decoded, size_t count, int64_t startUs);
     void Deliver();
     void LogReceivedFrame(const uint8_t* bytes, size_t count);
 
@@ -93,8 +105,15 @@ class FrameReceiver {
     std::vector<uint8_t> m_receive;
     uint8_t* m_rx;  // m_receive's bytes, kept at hand for the per-byte path
     std::vector<uint8_t> m_decoded;
+    int64_t m_arrivalUs = kArrivalUnknown;  // of the bytes being taken
+    int64_t m_startUs = kArrivalUnknown;    // of the collected frame's start byte
+    int64_t m_frameUs = kArrivalUnknown;    // of the frame being parsed
+    struct Queued {
+        std::vector<uint8_t> bytes;
+        int64_t startUs;
+    };
     // Frames completed while another was being dispatched, in order of arrival.
-    std::deque<std::vector<uint8_t>> m_queue;
+    std::deque<Queued> m_queue;
     std::array<uint8_t, 400> m_copy{};
     ReplyRecord m_record;
     Counters m_counters;

@@ -42,6 +42,9 @@ public:
     virtual std::unique_ptr<ITimer> CreateTimer() = 0;
     // Monotonic milliseconds.
     virtual int64_t NowMs() const = 0;
+    // Monotonic microseconds, on the clock that stamps received bytes (CLOCK_MONOTONIC in the
+    // program), so a send time and an arrival time can be compared.
+    virtual int64_t NowUs() const { return NowMs() * 1000; }
     // Wall-clock local time (file names, "set current time").
     virtual QDateTime CurrentDateTime() const = 0;
 };

@@ -3,10 +3,11 @@
 namespace r4t8 {
 
 ProtocolLink::ProtocolLink(IPort& port, ITimeSource& time, IUserInterface& ui)
-    : m_sender(port, time, ui) {
+    : m_time(time), m_sender(port, time, ui) {
     m_receiver.SetLogSink([&ui](const QString& line) { ui.AppendReceiveLogLine(line); });
     m_receiver.SetReplyFilter([this](const ReplyRecord& reply) {
-        return m_sender.ScreenReply(reply) != CommandSender::ReplyVerdict::Drop;
+        return m_sender.ScreenReply(reply, m_receiver.FrameArrivalUs()) !=
+               CommandSender::ReplyVerdict::Drop;
     });
     m_receiver.SetBeforeDispatch([this](const ReplyRecord& reply) {
         // Debug data answers no request, so the pending one keeps being resent.

@@ -2,6 +2,8 @@
 
 #include <QTimer>
 
+#include <time.h>
+
 namespace r4t8 {
 
 namespace {
@@ -36,6 +38,12 @@ QtTimeSource::QtTimeSource() { m_clock.start(); }
 std::unique_ptr<ITimer> QtTimeSource::CreateTimer() { return std::make_unique<QtTimer>(); }
 
 int64_t QtTimeSource::NowMs() const { return m_clock.elapsed(); }
+
+int64_t QtTimeSource::NowUs() const {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
 
 QDateTime QtTimeSource::CurrentDateTime() const { return QDateTime::currentDateTime(); }
 

@@ -14,6 +14,8 @@ class QtTimeSource : public ITimeSource {
 
     std::unique_ptr<ITimer> CreateTimer() override;
     int64_t NowMs() const override;
+    // CLOCK_MONOTONIC, the clock the serial port stamps received bytes with.
+    int64_t NowUs() const override;
     QDateTime CurrentDateTime() const override;
 
   private:

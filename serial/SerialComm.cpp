@@ -15,6 +15,7 @@
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -152,6 +153,7 @@ struct TComm::Session {
         n.kind = Notice::Kind::ReceiveData;
         n.data = std::move(data);
         n.chunk = chunk;
+        n.arrivalUs = TComm::MonotonicNowUs();
         post(std::move(n));
     }
     // The line is gone: tell the owner once and end both threads.
@@ -590,6 +592,12 @@ bool TComm::applyLineSettings() {
     return ok;
 }
 
+int64_t TComm::MonotonicNowUs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
 void TComm::takeNotices() {
     if (!m_inbox) return;
     for (Notice& n : m_inbox->take())
@@ -645,8 +653,12 @@ void TComm::deliverPending() {
             chunk = reinterpret_cast<const uint8_t*>(large.constData());
         }
         n.offset += len;
+        const int64_t arrivalUs = n.arrivalUs;
         if (n.offset >= n.data.size()) m_pending.pop_front();
+        // A nested delivery inside the handler sets its own; restored after it for the signal.
+        m_currentArrivalUs = arrivalUs;
         if (m_onReceiveData) m_onReceiveData(*this, chunk, len);
+        m_currentArrivalUs = arrivalUs;
         if (isSignalConnected(kDataSignal)) {
             if (large.isNull()) large = QByteArray(reinterpret_cast<const char*>(small), len);
             Q_EMIT OnReceiveData(large);

@@ -185,6 +185,12 @@ public:
     // How often the line settings were written to the device since construction.
     int LineSettingsApplied() const { return m_lineSettingsApplied; }
 
+    // When the read thread took the bytes of the current OnReceiveData off the descriptor
+    // (CLOCK_MONOTONIC, microseconds; the read that completed them). Valid during the handler.
+    int64_t CurrentArrivalUs() const { return m_currentArrivalUs; }
+    // The same clock, for comparing with the stamp.
+    static int64_t MonotonicNowUs();
+
     // What one open port shares with its threads.
     struct Session;
     // The queue of notices from the threads to the owner's thread.
@@ -198,6 +204,7 @@ public:
         uint16_t chunk = 1;
         qsizetype offset = 0;  // bytes of `data` already delivered
         uint32_t value = 0;
+        int64_t arrivalUs = 0;  // received bytes: CLOCK_MONOTONIC microseconds
     };
 
 Q_SIGNALS:
@@ -232,6 +239,7 @@ private:
     QSocketNotifier* m_wakeNotifier = nullptr;
     uint64_t m_generation = 0;
     std::deque<Notice> m_pending;
+    int64_t m_currentArrivalUs = 0;
     int m_lineSettingsApplied = 0;
 
     QString m_portOpenError;

@@ -46,6 +46,13 @@ public:
         return t;
     }
     int64_t NowMs() const override { return m_now; }
+    int64_t NowUs() const override { return m_now * 1000 + m_extraUs; }
+    // Moves the microsecond clock inside the current millisecond (timers do not notice).
+    void AdvanceUs(int64_t us) {
+        m_extraUs += us;
+        m_now += m_extraUs / 1000;
+        m_extraUs %= 1000;
+    }
     QDateTime CurrentDateTime() const override { return m_wallStart.addMSecs(m_now); }
     void SetWallClock(const QDateTime& start) { m_wallStart = start; }
 
@@ -72,6 +79,7 @@ private:
     void Forget(Timer* t) { m_timers.erase(std::remove(m_timers.begin(), m_timers.end(), t), m_timers.end()); }
 
     int64_t m_now = 0;
+    int64_t m_extraUs = 0;
     QDateTime m_wallStart{QDate(2026, 12, 7), QTime(3, 10, 36)};
     std::vector<Timer*> m_timers;
 };
