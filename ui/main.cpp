@@ -16,9 +16,8 @@ int main(int argc, char* argv[]) {
 
     QCommandLineParser parser;
     parser.addHelpOption();
-    const QCommandLineOption portOption(QStringLiteral("port"),
-                                        QStringLiteral("Port to preselect."),
-                                        QStringLiteral("NAME"));
+    const QCommandLineOption portOption(
+        QStringLiteral("port"), QStringLiteral("Port to preselect."), QStringLiteral("NAME"));
     const QCommandLineOption quitOption(QStringLiteral("quit-after-show"),
                                         QStringLiteral("Exit once the window is shown."));
     parser.addOption(portOption);

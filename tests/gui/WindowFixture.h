@@ -1,14 +1,13 @@
 // A window shown offscreen with a scripted message presenter and a fake port.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListView>
 #include <QTest>
-
-#include <gtest/gtest.h>
-
 #include <deque>
 #include <functional>
 #include <memory>
@@ -21,19 +20,20 @@
 #include "ui/window/umset.h"
 
 // Readable failure output for texts.
-inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace r4t8::testing {
 
 class FakePresenter : public IMessagePresenter {
-public:
+  public:
     struct Shown {
         QString text;
         QString caption;
         MsgButtons buttons;
     };
-    MsgAnswer Present(const QString& text, const QString& caption,
-                      MsgButtons buttons) override {
+    MsgAnswer Present(const QString& text, const QString& caption, MsgButtons buttons) override {
         shown.push_back({text, caption, buttons});
         if (whileOpen) whileOpen(text);
         if (!answers.empty()) {
@@ -54,7 +54,7 @@ public:
 };
 
 class FakeLink : public ISerialLink {
-public:
+  public:
     bool Open(const QString& name, QString& reason) override {
         opened.push_back(name);
         if (!openSucceeds) {
@@ -75,12 +75,12 @@ public:
     QStringList opened;
     int closes = 0;
 
-private:
+  private:
     bool m_open = false;
 };
 
 class WindowTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         window = std::make_unique<Tfrm_mset>(settings, presenter);
         settings.SetUserInterface(&window->UserInterface());

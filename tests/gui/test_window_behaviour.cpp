@@ -14,9 +14,8 @@
 namespace r4t8::testing {
 namespace {
 
-
 class RuleTest : public WindowTest {
-protected:
+  protected:
     bool On(const QString& name) { return Find<QWidget>(name)->isEnabled(); }
     bool Checked(const QString& name) { return Find<QCheckBox>(name)->isChecked(); }
     void ClickBox(int k) { Click(Find<QCheckBox>(QStringLiteral("CheckBox%1").arg(k))); }
@@ -145,10 +144,10 @@ TEST_F(WindowTest, OpenCloseReopenKeepsTheTypedPortName) {
     EXPECT_EQ(window->PortState(), 2);
     EXPECT_EQ(Find<QPushButton>("btn8")->text(), "打开串口");
     EXPECT_FALSE(window->LampIsGreen());
-    for (const char* n : {"btn7", "btn_load", "btn_down", "btn_industrial", "btn_stop",
-                          "Button1", "Button4", "btn_acquiretime", "Button5",
-                          "btn_padlockregulation", "Button3", "Button2", "btn_inquire_curdat",
-                          "btn_loadconfigure", "btn_saveconfigure", "btn_setcurtime"})
+    for (const char* n :
+         {"btn7", "btn_load", "btn_down", "btn_industrial", "btn_stop", "Button1", "Button4",
+          "btn_acquiretime", "Button5", "btn_padlockregulation", "Button3", "Button2",
+          "btn_inquire_curdat", "btn_loadconfigure", "btn_saveconfigure", "btn_setcurtime"})
         EXPECT_FALSE(Find<QWidget>(n)->isEnabled()) << n;
 
     Click(Find<QPushButton>("btn8"));
@@ -257,7 +256,7 @@ std::vector<uint8_t> LoginPayload(const QByteArray& model, const QByteArray& ver
 }
 
 class ModelTest : public WindowTest {
-protected:
+  protected:
     void Login(const QByteArray& model, const QByteArray& version = "V1.0") {
         const auto p = LoginPayload(model, version);
         SetupForModel(settings, p.data(), p.size());
@@ -325,7 +324,10 @@ TEST_F(ModelTest, UnknownShortAndCutModelTexts) {
         EXPECT_EQ(SensorEnabled(3), 1);
     }
 
-    Login(QByteArray("R4T2\xFF" "AB", 7));
+    Login(
+        QByteArray("R4T2\xFF"
+                   "AB",
+                   7));
     EXPECT_EQ(Find<QLineEdit>("Edit1")->text(), "R4T2");
     EXPECT_EQ(Items("cbb_sensor1"), QStringList{"模拟"});
     EXPECT_EQ(SensorEnabled(3), 0);

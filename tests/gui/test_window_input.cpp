@@ -1,8 +1,8 @@
 // Typing into the window: key filters, maximum lengths, pasting and the GPRS time limit.
 #include <QCheckBox>
 #include <QClipboard>
-#include <QTimeEdit>
 #include <QGuiApplication>
+#include <QTimeEdit>
 
 #include "tests/gui/WindowFixture.h"
 
@@ -148,8 +148,11 @@ TEST_F(WindowTest, GprsTimeLimitWhenSetByTheProgram) {
         QString shown;
         int messages;
     };
-    const Case cases[] = {{"2000", "200", 1}, {"14400", "1440", 1}, {"99999", "999", 2},
-                          {"1440", "1440", 0}, {"abc", "abc", 0}};
+    const Case cases[] = {{"2000", "200", 1},
+                          {"14400", "1440", 1},
+                          {"99999", "999", 2},
+                          {"1440", "1440", 0},
+                          {"abc", "abc", 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.stored.toStdString());
         presenter.shown.clear();

@@ -11,8 +11,8 @@
 #include <QTableWidget>
 #include <QTimeEdit>
 
-#include "ui/window/EditInputRules.h"
 #include "tests/gui/WindowFixture.h"
+#include "ui/window/EditInputRules.h"
 
 namespace r4t8::testing {
 namespace {
@@ -26,14 +26,29 @@ struct EditDefault {
 // The edits of the settings pages and the login line with their defaults and lengths.
 std::vector<EditDefault> SettingsEdits() {
     std::vector<EditDefault> v = {
-        {"edt_setpwd", "5807", 4},  {"Edit1", "", 0},          {"edt43", "", 0},
-        {"edt_tel_my", "", 20},     {"edt_pwd", "5807", 4},    {"edt_id", "", 15},
-        {"edt_rec_time", "5", 3},   {"edt_PinCode", "5807", 6}, {"edt_GprsFailTel", "", 20},
-        {"edit9", "", 20},          {"edt1", "24", 3},         {"edt_relay_time", "10", 4},
-        {"edt_gprstimeup", "", 4},  {"edt_ip1", "", 32},       {"edt_ip2", "", 32},
-        {"edt_port", "8000", 0},    {"edt_apn", "", 32},       {"edt_gprsname", "", 32},
-        {"edt_gprspassword", "", 32}, {"Edit8", "10", 4},      {"Edit10", "3", 3},
-        {"Edit11", "1", 3},         {"Edit12", "5", 3},
+        {"edt_setpwd", "5807", 4},
+        {"Edit1", "", 0},
+        {"edt43", "", 0},
+        {"edt_tel_my", "", 20},
+        {"edt_pwd", "5807", 4},
+        {"edt_id", "", 15},
+        {"edt_rec_time", "5", 3},
+        {"edt_PinCode", "5807", 6},
+        {"edt_GprsFailTel", "", 20},
+        {"edit9", "", 20},
+        {"edt1", "24", 3},
+        {"edt_relay_time", "10", 4},
+        {"edt_gprstimeup", "", 4},
+        {"edt_ip1", "", 32},
+        {"edt_ip2", "", 32},
+        {"edt_port", "8000", 0},
+        {"edt_apn", "", 32},
+        {"edt_gprsname", "", 32},
+        {"edt_gprspassword", "", 32},
+        {"Edit8", "10", 4},
+        {"Edit10", "3", 3},
+        {"Edit11", "1", 3},
+        {"Edit12", "5", 3},
     };
     for (int n = 1; n <= 6; ++n) v.push_back({QStringLiteral("edt_tel%1").arg(n), "", 20});
     for (int n = 1; n <= 4; ++n) {
@@ -164,20 +179,27 @@ TEST_F(WindowTest, ButtonsCaptionsAndStartState) {
         bool enabled;
     };
     const B buttons[] = {
-        {"btn8", "打开串口", true},           {"btn7", "进入设置", false},
-        {"btn_load", "读取设置", false},      {"btn_down", "写入设置", false},
+        {"btn8", "打开串口", true},
+        {"btn7", "进入设置", false},
+        {"btn_load", "读取设置", false},
+        {"btn_down", "写入设置", false},
         {"btn_loadconfigure", "载入配置文件", false},
         {"btn_saveconfigure", "保存配置文件", false},
-        {"btn_stop", "停止", false},          {"btn_industrial", "恢复工厂化", false},
-        {"Button1", "导出", false},           {"Button3", "执行", false},
-        {"Button2", "断开", false},           {"Button4", "标定编辑时间", false},
+        {"btn_stop", "停止", false},
+        {"btn_industrial", "恢复工厂化", false},
+        {"Button1", "导出", false},
+        {"Button3", "执行", false},
+        {"Button2", "断开", false},
+        {"Button4", "标定编辑时间", false},
         {"btn_setcurtime", "标定当前时间", false},
         {"btn_acquiretime", "获取设备时间", false},
         {"btn_inquire_curdat", "查询当前数据", false},
         {"Button5", "打开调试模式", false},
         {"btn_padlockregulation", "关闭调试模式", false},
-        {"btn_clrmmo1", "清除发送", true},    {"btn_clrmmo2", "清除接受", true},
-        {"Button6", "测试进度条", true},      {"Button7", "绿", true},
+        {"btn_clrmmo1", "清除发送", true},
+        {"btn_clrmmo2", "清除接受", true},
+        {"Button6", "测试进度条", true},
+        {"Button7", "绿", true},
         {"Button8", "红", true},
     };
     for (const B& b : buttons) {
@@ -198,9 +220,8 @@ TEST_F(WindowTest, GridMemosAndStatusBar) {
     auto* grid = Find<QTableWidget>("strngrd_curdata");
     ASSERT_EQ(grid->columnCount(), 12);
     ASSERT_EQ(grid->rowCount(), 2);
-    const QStringList captions{"名称",   "传感器1", "传感器2", "传感器3",   "传感器4",
-                               "经度",   "纬度",    "速度",    "方向",      "GSM信息",
-                               "继电器状态", "电源状态"};
+    const QStringList captions{"名称", "传感器1", "传感器2", "传感器3", "传感器4",    "经度",
+                               "纬度", "速度",    "方向",    "GSM信息", "继电器状态", "电源状态"};
     for (int c = 0; c < 12; ++c) {
         EXPECT_EQ(grid->item(0, c)->text(), captions[c]);
         EXPECT_EQ(grid->columnWidth(c), c == 8 ? 65 : 64) << c;

@@ -1,12 +1,11 @@
 // The window wired to a session: the buttons reach the controller, the replies reach the
 // window. The port is a recorder and time a fake clock.
-#include <QDir>
 #include <QDateEdit>
+#include <QDir>
 #include <QFileInfo>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimeEdit>
-
 #include <algorithm>
 
 #include "protocol/session/DeviceSession.h"
@@ -18,7 +17,7 @@ namespace r4t8::testing {
 namespace {
 
 class RecordingPort : public IPort {
-public:
+  public:
     bool WriteBytes(const uint8_t* data, size_t count) override {
         written.insert(written.end(), data, data + count);
         return count > 0;
@@ -27,7 +26,7 @@ public:
 };
 
 class ScriptedFiles : public IFileChooser {
-public:
+  public:
     QString SaveFileName(const QString& folder, const QString& proposed) override {
         saveFolder = folder;
         proposedName = proposed;
@@ -38,7 +37,7 @@ public:
 };
 
 class SessionTest : public WindowTest {
-protected:
+  protected:
     void SetUp() override {
         WindowTest::SetUp();
         time.SetWallClock(QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)));
@@ -120,21 +119,21 @@ TEST_P(ButtonTest, SendsItsRequest) {
     EXPECT_EQ(port.written[3], GetParam().command);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    OperationButtons, ButtonTest,
-    ::testing::Values(ButtonCase{"Button3", cmd_relay}, ButtonCase{"Button2", cmd_relay},
-                      ButtonCase{"btn_inquire_curdat", cmd_current_data},
-                      ButtonCase{"Button4", cmd_set_time},
-                      ButtonCase{"btn_setcurtime", cmd_set_time},
-                      ButtonCase{"Button5", cmd_debug_mode},
-                      ButtonCase{"btn_padlockregulation", cmd_debug_mode},
-                      ButtonCase{"btn_load", cmd_read_block},
-                      ButtonCase{"btn_down", cmd_erase_block},
-                      ButtonCase{"Button1", cmd_history_count},
-                      ButtonCase{"btn_acquiretime", cmd_get_time}),
-    [](const ::testing::TestParamInfo<ButtonCase>& info) {
-        return std::string(info.param.button);
-    });
+INSTANTIATE_TEST_SUITE_P(OperationButtons, ButtonTest,
+                         ::testing::Values(ButtonCase{"Button3", cmd_relay},
+                                           ButtonCase{"Button2", cmd_relay},
+                                           ButtonCase{"btn_inquire_curdat", cmd_current_data},
+                                           ButtonCase{"Button4", cmd_set_time},
+                                           ButtonCase{"btn_setcurtime", cmd_set_time},
+                                           ButtonCase{"Button5", cmd_debug_mode},
+                                           ButtonCase{"btn_padlockregulation", cmd_debug_mode},
+                                           ButtonCase{"btn_load", cmd_read_block},
+                                           ButtonCase{"btn_down", cmd_erase_block},
+                                           ButtonCase{"Button1", cmd_history_count},
+                                           ButtonCase{"btn_acquiretime", cmd_get_time}),
+                         [](const ::testing::TestParamInfo<ButtonCase>& info) {
+                             return std::string(info.param.button);
+                         });
 
 TEST_F(SessionTest, RelayAndClockThroughTheWindow) {
     LogIn("R4T1");

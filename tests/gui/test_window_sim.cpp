@@ -13,13 +13,13 @@ namespace {
 constexpr int kReplyWaitMs = 15000;  // a bound for a hung test, not a measured time
 
 class NoFiles : public IFileChooser {
-public:
+  public:
     QString SaveFileName(const QString&, const QString&) override { return {}; }
     QString OpenFileName(const QString&) override { return {}; }
 };
 
 class SimWindowTest : public ::testing::Test {
-protected:
+  protected:
     void Start(const std::vector<std::string>& simArgs) {
         ASSERT_TRUE(sim.Start(simArgs));
         program = std::make_unique<WindowProgram>(&presenter, &files);
@@ -101,8 +101,7 @@ TEST_F(SimWindowTest, AHangupClosesThePort) {
     Click("btn8");
     LogIn("5807");
     ASSERT_TRUE(WaitForMessage("密码正确"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return program->Window().PortState() == 2; },
-                                kReplyWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return program->Window().PortState() == 2; }, kReplyWaitMs));
     EXPECT_EQ(program->Window().StatusText(2), "串口已断开");
     EXPECT_EQ(Find<QPushButton>("btn8")->text(), "打开串口");
     EXPECT_FALSE(Find("btn_load")->isEnabled());

@@ -2,7 +2,6 @@
 
 #include <QKeyEvent>
 #include <QLineEdit>
-
 #include <algorithm>
 
 namespace r4t8 {
@@ -11,8 +10,8 @@ std::optional<QChar> TypedCharacter(const QKeyEvent& event) {
     // X11 reports Delete as the character 0x7F; a classic edit sees no character for it.
     if (event.key() == Qt::Key_Delete) return std::nullopt;
     const Qt::KeyboardModifiers mods = event.modifiers();
-    if ((mods & Qt::ControlModifier) && !(mods & Qt::AltModifier) &&
-        event.key() >= Qt::Key_A && event.key() <= Qt::Key_Z)
+    if ((mods & Qt::ControlModifier) && !(mods & Qt::AltModifier) && event.key() >= Qt::Key_A &&
+        event.key() <= Qt::Key_Z)
         return QChar(static_cast<char16_t>(event.key() - Qt::Key_A + 1));
     const QString text = event.text();
     if (text.isEmpty()) return std::nullopt;

@@ -5,7 +5,6 @@
 #include <QObject>
 #include <QString>
 #include <QValidator>
-
 #include <functional>
 #include <optional>
 
@@ -26,13 +25,13 @@ using KeyAcceptor = std::function<bool(QChar ch, const QString& text)>;
 class EditKeyFilter : public QObject {
     Q_OBJECT
 
-public:
+  public:
     EditKeyFilter(QLineEdit* edit, KeyAcceptor accept);
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     KeyAcceptor m_accept;
 };
 
@@ -41,7 +40,7 @@ private:
 class LengthLimiter : public QValidator {
     Q_OBJECT
 
-public:
+  public:
     LengthLimiter(QLineEdit* edit, int maxLength);
 
     int MaxLength() const { return m_max; }
@@ -50,7 +49,7 @@ public:
     // While suspended every text passes; the window sets program text this way.
     void SetSuspended(bool suspended) { m_suspended = suspended; }
 
-private:
+  private:
     int m_max;
     bool m_suspended = false;
     QString m_before;  // the text before the change being validated

@@ -8,7 +8,7 @@ class QWidget;
 namespace r4t8 {
 
 class IFileChooser {
-public:
+  public:
     virtual ~IFileChooser() = default;
     // Empty when the user cancelled.
     virtual QString SaveFileName(const QString& folder, const QString& proposedName) = 0;
@@ -18,13 +18,13 @@ public:
 // QFileDialog: the settings filters, default suffix "ini", no overwrite question, and a file
 // to open need not exist.
 class DialogFileChooser : public IFileChooser {
-public:
+  public:
     explicit DialogFileChooser(QWidget* parent = nullptr) : m_parent(parent) {}
     void SetParent(QWidget* parent) { m_parent = parent; }
     QString SaveFileName(const QString& folder, const QString& proposedName) override;
     QString OpenFileName(const QString& folder) override;
 
-private:
+  private:
     QWidget* m_parent;
 };
 

@@ -24,10 +24,14 @@ MsgAnswer MessageBoxPresenter::Present(const QString& text, const QString& capti
             break;
     }
     switch (box.exec()) {
-        case QMessageBox::Yes: return MsgAnswer::Yes;
-        case QMessageBox::No: return MsgAnswer::No;
-        case QMessageBox::Cancel: return MsgAnswer::Cancel;
-        default: break;
+        case QMessageBox::Yes:
+            return MsgAnswer::Yes;
+        case QMessageBox::No:
+            return MsgAnswer::No;
+        case QMessageBox::Cancel:
+            return MsgAnswer::Cancel;
+        default:
+            break;
     }
     // Closing a question box with the window's close button is no consent.
     if (buttons == MsgButtons::YesNo) return MsgAnswer::No;

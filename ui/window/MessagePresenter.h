@@ -10,21 +10,20 @@ class QWidget;
 namespace r4t8 {
 
 class IMessagePresenter {
-public:
+  public:
     virtual ~IMessagePresenter() = default;
     // Returns once the user has answered.
-    virtual MsgAnswer Present(const QString& text, const QString& caption,
-                              MsgButtons buttons) = 0;
+    virtual MsgAnswer Present(const QString& text, const QString& caption, MsgButtons buttons) = 0;
 };
 
 // The real presenter: a QMessageBox, modal to `parent`.
 class MessageBoxPresenter : public IMessagePresenter {
-public:
+  public:
     explicit MessageBoxPresenter(QWidget* parent = nullptr) : m_parent(parent) {}
     void SetParent(QWidget* parent) { m_parent = parent; }
     MsgAnswer Present(const QString& text, const QString& caption, MsgButtons buttons) override;
 
-private:
+  private:
     QWidget* m_parent;
 };
 

@@ -6,7 +6,7 @@
 namespace r4t8 {
 
 class ISerialLink {
-public:
+  public:
     virtual ~ISerialLink() = default;
     // Opens the named port with the fixed line settings. On failure `reason` says why, in
     // words the user can act on (it goes to the status bar).

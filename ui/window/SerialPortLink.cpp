@@ -49,14 +49,16 @@ void SerialPortLink::SetHangupHandler(std::function<void()> handler) {
 }
 
 QString OpenFailureReason(const TComm& comm) {
-    if (comm.LastErrorWasPermission())
-        return QStringLiteral("无权限：请将用户加入 dialout 组");
+    if (comm.LastErrorWasPermission()) return QStringLiteral("无权限：请将用户加入 dialout 组");
     switch (comm.LastSystemErrno()) {
         case ENOENT:
         case ENODEV:
-        case ENXIO: return QStringLiteral("端口不存在：") + comm.DevicePath();
-        case EBUSY: return QStringLiteral("端口已被其它程序占用");
-        default: break;
+        case ENXIO:
+            return QStringLiteral("端口不存在：") + comm.DevicePath();
+        case EBUSY:
+            return QStringLiteral("端口已被其它程序占用");
+        default:
+            break;
     }
     if (!comm.LastSystemError().isEmpty()) return comm.LastSystemError();
     return comm.PortOpenError();

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QObject>
-
 #include <functional>
 
 #include "protocol/Interfaces.h"
@@ -13,7 +12,7 @@
 namespace r4t8 {
 
 class SerialPortLink : public ISerialLink, public IPort {
-public:
+  public:
     explicit SerialPortLink(QObject* parent = nullptr);
 
     bool Open(const QString& name, QString& reason) override;
@@ -28,7 +27,7 @@ public:
 
     TComm& Comm() { return m_comm; }
 
-private:
+  private:
     TComm m_comm;
 };
 

@@ -37,6 +37,8 @@ QRect StatusPanels::PanelRect(int panel) const {
 void StatusPanels::SetText(int panel, const QString& text) {
     if (panel < 0 || panel >= kPanelCount) return;
     m_panels[panel]->setText(text);
+    // A long reason (why a port would not open) is cut by the panel; the tip shows it whole.
+    m_panels[panel]->setToolTip(text);
 }
 
 QString StatusPanels::Text(int panel) const {

@@ -4,7 +4,6 @@
 #include <QFrame>
 #include <QRect>
 #include <QString>
-
 #include <array>
 
 class QLabel;
@@ -14,7 +13,7 @@ namespace r4t8 {
 class StatusPanels : public QFrame {
     Q_OBJECT
 
-public:
+  public:
     static constexpr int kPanelCount = 4;
     static constexpr std::array<int, kPanelCount> kWidths{70, 50, 110, 50};
 
@@ -25,10 +24,10 @@ public:
     void SetText(int panel, const QString& text);
     QString Text(int panel) const;
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     std::array<QLabel*, kPanelCount> m_panels{};
 };
 

@@ -14,8 +14,8 @@ WindowProgram::WindowProgram(IMessagePresenter* presenter, IFileChooser* files) 
 
     m_link = std::make_unique<SerialPortLink>();
     m_window->SetSerialLink(m_link.get());
-    m_session = std::make_unique<DeviceSession>(*m_link, m_time, m_window->UserInterface(),
-                                                m_settings);
+    m_session =
+        std::make_unique<DeviceSession>(*m_link, m_time, m_window->UserInterface(), m_settings);
     m_window->AttachSession(m_session.get());
     m_link->SetReceiver([this](const uint8_t* buffer, uint16_t length) {
         m_session->cm1ReceiveData(buffer, length);
@@ -36,8 +36,8 @@ void WindowProgram::Create(const QString& port) {
     for (const PortInfo& info : ListSerialPorts()) {
         QString description = info.description;
         if (!info.stablePath.isEmpty())
-            description += (description.isEmpty() ? QString() : QStringLiteral("\n")) +
-                           info.stablePath;
+            description +=
+                (description.isEmpty() ? QString() : QStringLiteral("\n")) + info.stablePath;
         ports.push_back({info.name, description});
     }
     m_window->FormCreate(ports, m_time.CurrentDateTime());

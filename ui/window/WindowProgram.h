@@ -2,7 +2,6 @@
 #pragma once
 
 #include <QString>
-
 #include <memory>
 
 #include "config/DeviceSettings.h"
@@ -16,10 +15,9 @@
 namespace r4t8 {
 
 class WindowProgram {
-public:
+  public:
     // Null presenter or chooser: the real message boxes and file dialogs.
-    explicit WindowProgram(IMessagePresenter* presenter = nullptr,
-                           IFileChooser* files = nullptr);
+    explicit WindowProgram(IMessagePresenter* presenter = nullptr, IFileChooser* files = nullptr);
     ~WindowProgram();
     WindowProgram(const WindowProgram&) = delete;
     WindowProgram& operator=(const WindowProgram&) = delete;
@@ -32,7 +30,7 @@ public:
     DeviceSettings& Settings() { return m_settings; }
     SerialPortLink& Link() { return *m_link; }
 
-private:
+  private:
     QtTimeSource m_time;
     DeviceSettings m_settings;
     MessageBoxPresenter m_boxes;

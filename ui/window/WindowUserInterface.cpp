@@ -25,9 +25,7 @@ void WindowUserInterface::RepaintStatus() {
 
 void WindowUserInterface::SetProgress(int position) { m_window.SetProgress(position); }
 
-void WindowUserInterface::SetProgressVisible(bool visible) {
-    m_window.SetProgressVisible(visible);
-}
+void WindowUserInterface::SetProgressVisible(bool visible) { m_window.SetProgressVisible(visible); }
 
 void WindowUserInterface::AppendSendLog(const QString& text) { m_window.AppendSendLog(text); }
 
@@ -43,9 +41,7 @@ void WindowUserInterface::SetDeviceControlsEnabled(bool enabled) {
     m_window.SetDeviceControlsEnabled(enabled);
 }
 
-void WindowUserInterface::ShowDeviceTime(const QDateTime& time) {
-    m_window.ShowDeviceTime(time);
-}
+void WindowUserInterface::ShowDeviceTime(const QDateTime& time) { m_window.ShowDeviceTime(time); }
 
 void WindowUserInterface::SetCurrentDataCell(int column, const QString& text) {
     m_window.SetCurrentDataCell(column, text);

@@ -10,7 +10,7 @@ class IMessagePresenter;
 class Tfrm_mset;
 
 class WindowUserInterface : public IUserInterface {
-public:
+  public:
     WindowUserInterface(Tfrm_mset& window, IMessagePresenter& presenter)
         : m_window(window), m_presenter(presenter) {}
 
@@ -30,7 +30,7 @@ public:
     void AppendDebugOutput(bool received, const QString& text) override;
     int OpenWithDesktop(const QString& path) override;
 
-private:
+  private:
     Tfrm_mset& m_window;
     IMessagePresenter& m_presenter;
 };

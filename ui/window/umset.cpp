@@ -16,7 +16,6 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTimeEdit>
-
 #include <algorithm>
 
 #include "operations/RelayRules.h"
@@ -341,8 +340,8 @@ void Tfrm_mset::BuildBasicPage(QWidget* page) {
 
 void Tfrm_mset::BuildAlarmPage(QWidget* page) {
     for (int n = 1; n <= 4; ++n) {
-        auto* group = AddGroup(page, QStringLiteral("报警参数设置%1").arg(n), 8, 8 + (n - 1) * 96,
-                               937, 89);
+        auto* group =
+            AddGroup(page, QStringLiteral("报警参数设置%1").arg(n), 8, 8 + (n - 1) * 96, 937, 89);
         const QString p = QStringLiteral("edt_Sensor%1_").arg(n);
         AddLabel(group, QStringLiteral("传感器%1").arg(n), 10, 18, 50);
         AddCombo(group, QStringLiteral("cbb_sensor%1").arg(n), 62, 18, 120);
@@ -415,13 +414,13 @@ void Tfrm_mset::BuildOperationsPage(QWidget* page) {
 
     auto* clock = AddGroup(page, QStringLiteral("设置时间"), 8, 228, 250, 205);
     AddLabel(clock, QStringLiteral("日期："), 10, 22, 50);
-    DateTimePicker3 = AddDate(clock, QStringLiteral("DateTimePicker3"), 62, 22, 110,
-                              QStringLiteral("yy-MM-dd "));
+    DateTimePicker3 =
+        AddDate(clock, QStringLiteral("DateTimePicker3"), 62, 22, 110, QStringLiteral("yy-MM-dd "));
     AddLabel(clock, QStringLiteral("时间："), 10, 50, 50);
-    DateTimePicker4 = AddTime(clock, QStringLiteral("DateTimePicker4"), 62, 50, 110,
-                              QStringLiteral("HH:mm:ss"));
-    Button4 = AddButton(clock, QStringLiteral("Button4"), QStringLiteral("标定编辑时间"), 62, 84,
-                        110);
+    DateTimePicker4 =
+        AddTime(clock, QStringLiteral("DateTimePicker4"), 62, 50, 110, QStringLiteral("HH:mm:ss"));
+    Button4 =
+        AddButton(clock, QStringLiteral("Button4"), QStringLiteral("标定编辑时间"), 62, 84, 110);
     btn_setcurtime = AddButton(clock, QStringLiteral("btn_setcurtime"),
                                QStringLiteral("标定当前时间"), 62, 118, 110);
     btn_acquiretime = AddButton(clock, QStringLiteral("btn_acquiretime"),
@@ -478,8 +477,8 @@ void Tfrm_mset::BuildOperationsPage(QWidget* page) {
         memo->setLineWrapMode(QPlainTextEdit::NoWrap);
         memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     }
-    Button5 = AddButton(debug, QStringLiteral("Button5"), QStringLiteral("打开调试模式"), 40,
-                        290, 120);
+    Button5 =
+        AddButton(debug, QStringLiteral("Button5"), QStringLiteral("打开调试模式"), 40, 290, 120);
     btn_padlockregulation = AddButton(debug, QStringLiteral("btn_padlockregulation"),
                                       QStringLiteral("关闭调试模式"), 220, 290, 120);
 }
@@ -487,12 +486,12 @@ void Tfrm_mset::BuildOperationsPage(QWidget* page) {
 void Tfrm_mset::BuildDebugPage(QWidget* page) {
     mmo1 = AddMemo(page, QStringLiteral("mmo1"), 8, 8, 460, 380, false);
     mmo2 = AddMemo(page, QStringLiteral("mmo2"), 480, 8, 460, 380, false);
-    btn_clrmmo1 = AddButton(page, QStringLiteral("btn_clrmmo1"), QStringLiteral("清除发送"), 8,
-                            396, 90);
-    btn_clrmmo2 = AddButton(page, QStringLiteral("btn_clrmmo2"), QStringLiteral("清除接受"), 480,
-                            396, 90);
-    Button6 = AddButton(page, QStringLiteral("Button6"), QStringLiteral("测试进度条"), 120, 396,
-                        90);
+    btn_clrmmo1 =
+        AddButton(page, QStringLiteral("btn_clrmmo1"), QStringLiteral("清除发送"), 8, 396, 90);
+    btn_clrmmo2 =
+        AddButton(page, QStringLiteral("btn_clrmmo2"), QStringLiteral("清除接受"), 480, 396, 90);
+    Button6 =
+        AddButton(page, QStringLiteral("Button6"), QStringLiteral("测试进度条"), 120, 396, 90);
     Button7 = AddButton(page, QStringLiteral("Button7"), QStringLiteral("绿"), 220, 396, 60);
     Button8 = AddButton(page, QStringLiteral("Button8"), QStringLiteral("红"), 290, 396, 60);
 }

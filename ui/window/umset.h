@@ -6,7 +6,6 @@
 #include <QDateTime>
 #include <QString>
 #include <QWidget>
-
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -38,13 +37,13 @@ class IFileChooser;
 class StatusPanels;
 class WindowUserInterface;
 
-extern const char* const kAppTitle;      // "R4T8报警器设置软件"
+extern const char* const kAppTitle;       // "R4T8报警器设置软件"
 extern const char* const kWindowCaption;  // "R4T8报警器设置软件V1.19"
 
 class Tfrm_mset : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     static constexpr int kClientWidth = 977;
     static constexpr int kClientHeight = 615;
 
@@ -119,11 +118,11 @@ public:
     // The page control, for the page shown at start and screenshots.
     QTabWidget* Pages() const { return m_pages; }
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void BuildTopArea();
     void BuildBasicPage(QWidget* page);
     void BuildAlarmPage(QWidget* page);

@@ -1,10 +1,8 @@
 // Tfrm_mset: binding to the settings record, the window's own rules and its handlers.
-#include "ui/window/umset.h"
-
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDateEdit>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,7 +14,6 @@
 #include <QTableWidget>
 #include <QTextCursor>
 #include <QTimeEdit>
-
 #include <algorithm>
 
 #include "operations/RelayRules.h"
@@ -27,6 +24,7 @@
 #include "ui/window/KeyAcceptors.h"
 #include "ui/window/StatusPanels.h"
 #include "ui/window/WindowUserInterface.h"
+#include "ui/window/umset.h"
 
 Q_LOGGING_CATEGORY(lcWindow, "r4t8.window")
 
@@ -37,13 +35,13 @@ namespace {
 // Counts nesting, so that a model change applied while another is being applied still
 // suppresses the write-back of both.
 class BindingScope {
-public:
+  public:
     explicit BindingScope(int& depth) : m_depth(depth) { ++m_depth; }
     ~BindingScope() { --m_depth; }
     BindingScope(const BindingScope&) = delete;
     BindingScope& operator=(const BindingScope&) = delete;
 
-private:
+  private:
     int& m_depth;
 };
 
@@ -86,11 +84,10 @@ void Tfrm_mset::BindField(const FieldSpec& spec) {
             if (m_binding > 0) return;
             m_settings.UserPickIndex(name, index);
         });
-        connect(combo->lineEdit(), &QLineEdit::textEdited, this,
-                [this, name](const QString& text) {
-                    if (m_binding > 0) return;
-                    m_settings.SetComboText(name, text);
-                });
+        connect(combo->lineEdit(), &QLineEdit::textEdited, this, [this, name](const QString& text) {
+            if (m_binding > 0) return;
+            m_settings.SetComboText(name, text);
+        });
     } else if (auto* box = qobject_cast<QCheckBox*>(widget)) {
         connect(box, &QCheckBox::toggled, this, [this, name](bool checked) {
             if (m_binding > 0 || m_settings.Checked(name) == checked) return;
@@ -205,11 +202,11 @@ void Tfrm_mset::btn_loadconfigureClick() {
 }
 
 std::vector<QWidget*> Tfrm_mset::DeviceControls() const {
-    return {btn_down,  btn_load,           btn_industrial,    btn_stop,
-            Button1,   Button4,            btn_acquiretime,   Button5,
-            btn_padlockregulation,         Button3,           Button2,
-            btn_inquire_curdat,            btn_loadconfigure, btn_saveconfigure,
-            btn_setcurtime};
+    return {btn_down,          btn_load,          btn_industrial,
+            btn_stop,          Button1,           Button4,
+            btn_acquiretime,   Button5,           btn_padlockregulation,
+            Button3,           Button2,           btn_inquire_curdat,
+            btn_loadconfigure, btn_saveconfigure, btn_setcurtime};
 }
 
 void Tfrm_mset::FormCreate(const std::vector<PortChoice>& ports, const QDateTime& now) {
@@ -227,9 +224,9 @@ void Tfrm_mset::FormCreate(const std::vector<PortChoice>& ports, const QDateTime
     m_settings.SensorTypeCodes() = {'C', 'F', 'B'};
 
     const QStringList captions{
-        QStringLiteral("名称"),    QStringLiteral("传感器1"),   QStringLiteral("传感器2"),
-        QStringLiteral("传感器3"), QStringLiteral("传感器4"),   QStringLiteral("经度"),
-        QStringLiteral("纬度"),    QStringLiteral("速度"),      QStringLiteral("方向"),
+        QStringLiteral("名称"),    QStringLiteral("传感器1"),    QStringLiteral("传感器2"),
+        QStringLiteral("传感器3"), QStringLiteral("传感器4"),    QStringLiteral("经度"),
+        QStringLiteral("纬度"),    QStringLiteral("速度"),       QStringLiteral("方向"),
         QStringLiteral("GSM信息"), QStringLiteral("继电器状态"), QStringLiteral("电源状态")};
     for (int c = 0; c < captions.size(); ++c) strngrd_curdata->item(0, c)->setText(captions[c]);
     strngrd_curdata->item(1, 0)->setText(QStringLiteral("数值"));
