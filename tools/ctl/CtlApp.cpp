@@ -12,6 +12,7 @@
 #include <cstdio>
 
 #include "serial/PortList.h"
+#include "ui/file/SettingsDiff.h"
 #include "ui/file/SettingsFile.h"
 
 namespace r4t8::ctl {
@@ -157,6 +158,9 @@ int CtlApp::Run(const QString& command, const QStringList& argsIn) {
     }
     if (command == QLatin1String("read")) return Read(args);
     if (command == QLatin1String("write")) return Write(args);
+    if (command == QLatin1String("backup")) return Backup(args);
+    if (command == QLatin1String("restore")) return Restore(args);
+    if (command == QLatin1String("diff")) return Diff(args);
     if (command == QLatin1String("history")) return History(args);
     if (command == QLatin1String("current")) {
         if (WantsHelp(args)) {
@@ -225,17 +229,73 @@ int CtlApp::Read(const QStringList& argsIn) {
     return kExitOk;
 }
 
+int CtlApp::RunSafe(SafeWrite& safe, const std::function<void()>& start) {
+    bool done = false;
+    safe.SetOnFinished([&done](const SafeWriteReport&) { done = true; });
+    start();
+    m_lastActivity = m_time.NowMs();
+    while (!done) {
+        if (m_hungUp) {
+            Err(QStringLiteral("连接已断开"));
+            return kExitFailed;
+        }
+        if (m_time.NowMs() - m_lastActivity > 15000) {
+            Err(QStringLiteral("发送命令超时"));
+            return kExitFailed;
+        }
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    const SafeWriteReport& report = safe.Report();
+    if (report.backup) {
+        if (m_options.json)
+            Print(QString::fromUtf8(
+                QJsonDocument(QJsonObject{{"backup", report.backup->BinPath()},
+                                          {"settings", report.backup->IniPath()},
+                                          {"deviceNumber", report.backup->deviceNumber},
+                                          {"model", report.backup->model}})
+                    .toJson(QJsonDocument::Compact)));
+        else
+            Print(QStringLiteral("backup\t") + report.backup->BinPath());
+    }
+    if (report.verified) Err(QStringLiteral("写入已校验"));
+    return report.outcome == Outcome::Succeeded ? kExitOk : kExitFailed;
+}
+
+namespace {
+
+// --dir, --no-backup, --no-verify and the accepted --verify of the writing commands.
+bool TakeSafeOptions(QStringList& args, SafeWriteOptions& options, QString& dir) {
+    if (!TakeOption(args, "--dir", dir)) return false;
+    if (args.removeAll(QStringLiteral("--no-backup")) > 0) options.backup = false;
+    if (args.removeAll(QStringLiteral("--no-verify")) > 0) options.verify = false;
+    // Verifying is the default now; the option stays accepted for existing scripts.
+    args.removeAll(QStringLiteral("--verify"));
+    return true;
+}
+
+const char kSafeHelp[] =
+    "  Before the first erase the controller's blocks are read and stored in the archive\n"
+    "  (--dir DIR, default %1); nothing is written when that fails. After write-done the\n"
+    "  blocks are read back and compared byte for byte; exit status 1 when they differ.\n"
+    "  --no-backup and --no-verify skip either step.";
+
+}  // namespace
+
 int CtlApp::Write(const QStringList& argsIn) {
     QStringList args = argsIn;
-    QString ini;
+    QString ini, dir;
+    SafeWriteOptions options;
+    const QString usage = QStringLiteral(
+        "usage: r4t8ctl write --ini FILE [--dir DIR] [--no-backup] [--no-verify]");
     if (WantsHelp(args)) {
-        Print(QStringLiteral(
-            "r4t8ctl write --ini FILE\n"
-            "  Load a settings file, erase and write the four blocks, send write-done."));
+        Print(usage + "\n  Load a settings file, erase and write the four blocks, send "
+                      "write-done.\n" +
+              QString::fromUtf8(kSafeHelp).arg(ConfigArchive::DefaultRoot()));
         return kExitOk;
     }
-    if (!TakeOption(args, "--ini", ini) || ini.isEmpty() || !args.isEmpty()) {
-        Err(QStringLiteral("usage: r4t8ctl write --ini FILE"));
+    if (!TakeOption(args, "--ini", ini) || !TakeSafeOptions(args, options, dir) ||
+        ini.isEmpty() || !args.isEmpty()) {
+        Err(usage);
         return kExitUsage;
     }
     if (!QFileInfo::exists(ini)) {
@@ -245,9 +305,114 @@ int CtlApp::Write(const QStringList& argsIn) {
     if (const int rc = Login(false); rc != kExitOk) return rc;
     // After the login, so that the sensor type lists hold the model's items.
     SettingsFile::Load(ini, m_settings, m_ui);
-    m_session->Config().btn_downClick();
-    if (!WaitSucceeded(Operation::WriteSettings)) return kExitFailed;
-    if (!WaitSucceeded(Operation::WriteDone)) return kExitFailed;
+    ConfigArchive archive(dir.isEmpty() ? ConfigArchive::DefaultRoot() : dir);
+    SafeWrite safe(*m_session, archive, m_time, m_ui);
+    safe.SetOptions(options);
+    return RunSafe(safe, [&safe] { safe.WriteSettings(); });
+}
+
+int CtlApp::Backup(const QStringList& argsIn) {
+    QStringList args = argsIn;
+    QString dir;
+    const QString usage = QStringLiteral("usage: r4t8ctl backup [--dir DIR]");
+    if (WantsHelp(args)) {
+        Print(usage + QStringLiteral("\n  Read the four blocks and store them in the archive "
+                                     "(default %1): raw .bin, settings .ini, metadata .json.")
+                          .arg(ConfigArchive::DefaultRoot()));
+        return kExitOk;
+    }
+    if (!TakeOption(args, "--dir", dir) || !args.isEmpty()) {
+        Err(usage);
+        return kExitUsage;
+    }
+    if (const int rc = Login(false); rc != kExitOk) return rc;
+    ConfigArchive archive(dir.isEmpty() ? ConfigArchive::DefaultRoot() : dir);
+    SafeWrite safe(*m_session, archive, m_time, m_ui);
+    return RunSafe(safe, [&safe] { safe.BackupOnly(); });
+}
+
+int CtlApp::Restore(const QStringList& argsIn) {
+    QStringList args = argsIn;
+    QString dir;
+    SafeWriteOptions options;
+    const QString usage =
+        QStringLiteral("usage: r4t8ctl restore FILE [--dir DIR] [--no-backup] [--no-verify]");
+    if (WantsHelp(args)) {
+        Print(usage + "\n  Write a backup's raw blocks (FILE.bin of the archive) back.\n" +
+              QString::fromUtf8(kSafeHelp).arg(ConfigArchive::DefaultRoot()));
+        return kExitOk;
+    }
+    if (!TakeSafeOptions(args, options, dir) || args.size() != 1 ||
+        args.front().startsWith(QLatin1String("--"))) {
+        Err(usage);
+        return kExitUsage;
+    }
+    QString error;
+    const auto blocks = ConfigArchive::LoadBlocks(args.front(), error);
+    if (!blocks) {
+        Err(QStringLiteral("r4t8ctl: ") + error);
+        return kExitUsage;
+    }
+    if (const int rc = Login(false); rc != kExitOk) return rc;
+    ConfigArchive archive(dir.isEmpty() ? ConfigArchive::DefaultRoot() : dir);
+    SafeWrite safe(*m_session, archive, m_time, m_ui);
+    safe.SetOptions(options);
+    return RunSafe(safe, [&safe, &blocks] { safe.WriteBlocks(*blocks); });
+}
+
+int CtlApp::Diff(const QStringList& argsIn) {
+    QStringList args = argsIn;
+    QString ini;
+    const QString usage = QStringLiteral("usage: r4t8ctl diff --ini FILE");
+    if (WantsHelp(args)) {
+        Print(usage + "\n  Read the four blocks and print the fields that writing FILE would "
+                      "change:\n  caption, value on the controller, value in the file.");
+        return kExitOk;
+    }
+    if (!TakeOption(args, "--ini", ini) || ini.isEmpty() || !args.isEmpty()) {
+        Err(usage);
+        return kExitUsage;
+    }
+    if (!QFileInfo::exists(ini)) {
+        Err(QStringLiteral("r4t8ctl: %1 does not exist").arg(ini));
+        return kExitUsage;
+    }
+    if (const int rc = Login(false); rc != kExitOk) return rc;
+    std::optional<RawBlocks> current;
+    bool finished = false;
+    m_session->Config().ReadBlocksRaw([&](bool ok, const RawBlocks& blocks) {
+        finished = true;
+        if (ok) current = blocks;
+    });
+    Outcome outcome = Outcome::Succeeded;
+    m_lastActivity = m_time.NowMs();
+    while (!finished) {
+        if (m_ui.TakeOutcome(Operation::ReadSettings, outcome) || m_hungUp ||
+            m_time.NowMs() - m_lastActivity > 15000)
+            break;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    if (!current) {
+        if (m_hungUp) Err(QStringLiteral("连接已断开"));
+        return kExitFailed;
+    }
+    SettingsFile::Load(ini, m_settings, m_ui);
+    const WriteDiff diff = DiffWrite(*current, m_settings);
+    if (diff.problem) {
+        Err(diff.problem->label + QStringLiteral(" 的值无法写入"));
+        return kExitFailed;
+    }
+    QJsonArray list;
+    for (const FieldChange& c : diff.changes) {
+        if (m_options.json)
+            list.append(QJsonObject{{"field", c.name},
+                                    {"caption", c.label},
+                                    {"controller", c.before},
+                                    {"file", c.after}});
+        else
+            Print(c.label + "\t" + c.before + "\t" + c.after);
+    }
+    if (m_options.json) Print(QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Compact)));
     return kExitOk;
 }
 

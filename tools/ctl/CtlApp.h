@@ -4,12 +4,14 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 #include "CliUserInterface.h"
 #include "config/DeviceSettings.h"
 #include "protocol/QtTimeSource.h"
 #include "protocol/session/DeviceSession.h"
+#include "ui/file/SafeWrite.h"
 #include "serial/SerialComm.h"
 
 namespace r4t8::ctl {
@@ -37,6 +39,11 @@ private:
     int Login(bool print);
     int Read(const QStringList& args);
     int Write(const QStringList& args);
+    int Backup(const QStringList& args);
+    int Restore(const QStringList& args);
+    int Diff(const QStringList& args);
+    // Runs a safe write (or backup) to its end; the exit status it gives.
+    int RunSafe(SafeWrite& safe, const std::function<void()>& start);
     int History(const QStringList& args);
     int Current();
     int Relay(const QStringList& args);

@@ -15,8 +15,14 @@ const char kUsage[] =
     "commands:\n"
     "  login                                   log in, print model and version\n"
     "  read  --ini FILE                        read the four blocks, save them as a settings file\n"
-    "  write --ini FILE                        load a settings file, erase and write the four\n"
-    "                                          blocks, send write-done\n"
+    "  write --ini FILE [--no-backup] [--no-verify] [--dir DIR]\n"
+    "                                          back up the controller's blocks, load a settings\n"
+    "                                          file, erase and write the four blocks, send\n"
+    "                                          write-done, read back and compare\n"
+    "  backup [--dir DIR]                      store the controller's blocks in the archive\n"
+    "  restore FILE [--no-backup] [--no-verify] [--dir DIR]\n"
+    "                                          write a backup's raw blocks (.bin) back\n"
+    "  diff --ini FILE                         fields that writing FILE would change\n"
     "  history --from YY-MM-DD --to YY-MM-DD [--dir DIR]   fetch and export workbook and CSV\n"
     "  current                                 print the current readings\n"
     "  relay close SECONDS | relay pulse PULSE INTERVAL COUNT | relay open\n"
@@ -26,7 +32,8 @@ const char kUsage[] =
     "\n"
     "--port defaults to the only serial port present; --password defaults to 5807.\n"
     "Messages go to standard error, data to standard output. Exit status: 0 success,\n"
-    "1 refused or failed, 2 usage error. 'r4t8ctl COMMAND --help' describes a command.\n";
+    "1 refused or failed (also a write whose read-back differs), 2 usage error.\n"
+    "'r4t8ctl COMMAND --help' describes a command.\n";
 
 }  // namespace
 

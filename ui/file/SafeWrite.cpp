@@ -42,7 +42,11 @@ void SafeWrite::Start(Job job) {
     m_restoring = false;
     m_report = SafeWriteReport{};
     const bool readFirst = job == Job::BackupOnly || m_options.backup || m_options.confirmChanges;
-    if (!readFirst) {
+    // A field that cannot be written ends the write before anything is sent; no backup is
+    // needed for that, and the write names the field itself.
+    RawBlocks unused;
+    const bool refused = job == Job::Settings && EncodeBlocks(m_session.Settings(), unused);
+    if (!readFirst || refused) {
         BeginWrite();
         return;
     }

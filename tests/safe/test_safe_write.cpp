@@ -1,0 +1,262 @@
+// The safe write's steps on a real session, against a controller faked in memory: what is
+// sent, in which order, what the user is asked and what ends up on the controller.
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <cstring>
+#include <deque>
+#include <fstream>
+
+#include "../support/FakeTimeSource.h"
+#include "../support/FakeUserInterface.h"
+#include "ui/file/SafeWrite.h"
+
+namespace r4t8 {
+namespace {
+
+using testing::FakeTimeSource;
+using testing::FakeUserInterface;
+
+// Answers every request from a memory image; replies are queued and handed to the session
+// by Pump(), so they never arrive inside the send that asked for them.
+class FakeController : public IPort {
+public:
+    FakeController() { memory.fill(0xFF); }
+
+    bool WriteBytes(const uint8_t* data, size_t count) override {
+        if (count < 2) return false;
+        const Bytes raw = [&] {
+            Bytes r{kFrameDelimiter};
+            const Bytes inner = UnescapeFrame(data + 1, count - 2);
+            r.insert(r.end(), inner.begin(), inner.end());
+            r.push_back(kFrameDelimiter);
+            return r;
+        }();
+        uint8_t command = 0;
+        Bytes payload;
+        if (!ParseRawFrame(raw, command, payload)) return true;
+        requests.push_back(command);
+        if (silent) return true;
+        uint32_t address = 0;
+        if (payload.size() >= 4) std::memcpy(&address, payload.data(), 4);
+        switch (command) {
+            case cmd_login:
+                Reply(command, {1, 'R', '4', 'T', '1', 0, 'V', '1', 0});
+                break;
+            case cmd_read_block:
+                Reply(command, Bytes(memory.begin() + address, memory.begin() + address + 256));
+                break;
+            case cmd_erase_block:
+                if (++erases == refuseErase) {
+                    Reply(command, {0});
+                    break;
+                }
+                std::fill_n(memory.begin() + address, 256, 0xFF);
+                Reply(command, {1});
+                break;
+            case cmd_write_block:
+                std::copy_n(payload.begin() + 4, 256, memory.begin() + address);
+                if (storeWrong) memory[address] ^= 0x01;
+                Reply(command, {1});
+                break;
+            default:
+                Reply(command, {1});
+        }
+        return true;
+    }
+
+    void Pump(DeviceSession& session) {
+        while (!pending.empty()) {
+            const Bytes frame = pending.front();
+            pending.pop_front();
+            session.cm1ReceiveData(frame.data(), static_cast<uint16_t>(frame.size()));
+        }
+    }
+
+    RawBlocks Blocks() const { return BlocksFromImage(memory); }
+
+    ConfigImage memory;
+    std::vector<uint8_t> requests;
+    std::deque<Bytes> pending;
+    bool storeWrong = false;
+    bool silent = false;
+    int refuseErase = 0;  // the nth erase is refused; 0: none
+    int erases = 0;
+
+private:
+    void Reply(uint8_t command, const Bytes& payload) {
+        pending.push_back(EscapeFrame(BuildReplyFrame(command, payload)));
+    }
+};
+
+class SafeWriteTest : public ::testing::Test {
+protected:
+    SafeWriteTest()
+        : settings(&ui),
+          session(controller, time, ui, settings),
+          archive(dir.path() + "/archive"),
+          safe(session, archive, time, ui) {
+        safe.SetOnFinished([this](const SafeWriteReport&) { ++finished; });
+        session.btn7Click("5807");
+        controller.Pump(session);
+        controller.requests.clear();
+        ui.messages.clear();
+        configured = controller.Blocks();
+        for (size_t i = 0; i < configured.size(); ++i) configured[i] = static_cast<uint8_t>(i * 7);
+        CopyBlocksToImage(configured, controller.memory);
+    }
+
+    void Run() { controller.Pump(session); }
+
+    QTemporaryDir dir;
+    FakeController controller;
+    FakeTimeSource time;
+    FakeUserInterface ui;
+    DeviceSettings settings;
+    DeviceSession session;
+    ConfigArchive archive;
+    SafeWrite safe;
+    RawBlocks configured{};
+    int finished = 0;
+};
+
+const std::vector<uint8_t> kBackupAndWrite{17, 17, 17, 17, 18, 16, 18, 16, 18, 16, 18, 16, 19};
+
+TEST_F(SafeWriteTest, WritesAfterTheBackupAndConfirmsTheReadBack) {
+    safe.WriteSettings();
+    Run();
+    std::vector<uint8_t> expected = kBackupAndWrite;
+    expected.insert(expected.end(), {17, 17, 17, 17});
+    EXPECT_EQ(controller.requests, expected);
+    ASSERT_EQ(finished, 1);
+    const SafeWriteReport& r = safe.Report();
+    EXPECT_EQ(r.outcome, Outcome::Succeeded);
+    EXPECT_TRUE(r.verified);
+    ASSERT_TRUE(r.backup);
+    EXPECT_TRUE(*r.backupBlocks == configured);
+    EXPECT_TRUE(controller.Blocks() == session.Config().LastWrittenBlocks());
+    EXPECT_EQ(ui.status[2], QStringLiteral("写入已校验"));
+    // The window's fields were not touched by either read.
+    EXPECT_EQ(settings.Text("edt_tel1"), DeviceSettings().Text("edt_tel1"));
+    EXPECT_EQ(ui.MessageTexts(), QStringList{QStringLiteral("写入成功")});
+    ASSERT_EQ(archive.List().size(), 1u);
+}
+
+TEST_F(SafeWriteTest, MismatchOffersTheBackupAndRestoresItWhenAsked) {
+    controller.storeWrong = true;
+    ui.answers = {MsgAnswer::Ok, MsgAnswer::Yes};  // "写入成功", then restore
+    // The fault is gone by the time the restore is written.
+    ui.whileMessageOpen = [this](const QString& text) {
+        if (text.contains(QStringLiteral("是否恢复备份"))) controller.storeWrong = false;
+    };
+    safe.WriteSettings();
+    Run();
+    ASSERT_EQ(finished, 1);
+    const SafeWriteReport& r = safe.Report();
+    EXPECT_EQ(r.outcome, Outcome::Failed);
+    EXPECT_EQ(r.mismatched.size(), 4u);
+    EXPECT_TRUE(r.restored);
+    EXPECT_TRUE(controller.Blocks() == configured);
+    ASSERT_GE(ui.messages.size(), 2u);
+    EXPECT_TRUE(ui.messages[1].text.contains(QStringLiteral("报警号码设置")));
+    EXPECT_TRUE(ui.messages[1].text.contains(QStringLiteral("是否恢复备份")));
+    EXPECT_EQ(ui.messages[1].caption, QStringLiteral("提示"));
+    EXPECT_EQ(ui.messages[1].buttons, MsgButtons::YesNo);
+}
+
+TEST_F(SafeWriteTest, DeclinedRestoreLeavesTheControllerAsWritten) {
+    controller.storeWrong = true;
+    ui.answers = {MsgAnswer::Ok, MsgAnswer::No};
+    safe.WriteSettings();
+    Run();
+    EXPECT_EQ(safe.Report().outcome, Outcome::Failed);
+    EXPECT_FALSE(safe.Report().restored);
+    std::vector<uint8_t> expected = kBackupAndWrite;
+    expected.insert(expected.end(), {17, 17, 17, 17});
+    EXPECT_EQ(controller.requests, expected);
+}
+
+TEST_F(SafeWriteTest, ARestoreThatAlsoFailsToVerifyIsNotOfferedAgain) {
+    controller.storeWrong = true;
+    ui.answers = {MsgAnswer::Ok, MsgAnswer::Yes};
+    safe.WriteSettings();
+    Run();
+    ASSERT_EQ(finished, 1);
+    EXPECT_FALSE(safe.Report().restored);
+    int questions = 0;
+    for (const auto& m : ui.messages) questions += m.buttons == MsgButtons::YesNo;
+    EXPECT_EQ(questions, 1);
+}
+
+TEST_F(SafeWriteTest, BackupThatCannotBeStoredWritesNothing) {
+    const QString blocker = dir.path() + "/blocker";
+    std::ofstream(blocker.toStdString()) << "x";
+    ConfigArchive blocked(blocker + "/archive");
+    SafeWrite other(session, blocked, time, ui);
+    other.WriteSettings();
+    Run();
+    EXPECT_EQ(controller.requests, (std::vector<uint8_t>{17, 17, 17, 17}));
+    EXPECT_EQ(other.Report().outcome, Outcome::Failed);
+    ASSERT_FALSE(ui.messages.empty());
+    EXPECT_TRUE(ui.messages.back().text.startsWith(QStringLiteral("备份失败，未写入：")));
+    EXPECT_TRUE(controller.Blocks() == configured);
+}
+
+TEST_F(SafeWriteTest, SilentControllerDuringBackupEndsWithoutAnErase) {
+    controller.silent = true;
+    safe.WriteSettings();
+    time.Advance(10000);
+    ASSERT_EQ(finished, 1);
+    EXPECT_EQ(safe.Report().outcome, Outcome::TimedOut);
+    for (uint8_t code : controller.requests) EXPECT_EQ(code, cmd_read_block);
+    EXPECT_TRUE(ui.MessageTexts().contains(QStringLiteral("备份失败，未写入：控制器无应答")));
+}
+
+TEST_F(SafeWriteTest, RefusedEraseEndsTheRunAndTheBackupRestores) {
+    controller.refuseErase = 3;
+    safe.WriteSettings();
+    Run();
+    ASSERT_EQ(finished, 1);
+    EXPECT_EQ(safe.Report().outcome, Outcome::Failed);
+    EXPECT_TRUE(ui.MessageTexts().contains(QStringLiteral("擦出失败")));
+    EXPECT_FALSE(controller.Blocks() == configured);
+    const RawBlocks backup = *safe.Report().backupBlocks;
+    safe.WriteBlocks(backup);
+    Run();
+    EXPECT_EQ(finished, 2);
+    EXPECT_EQ(safe.Report().outcome, Outcome::Succeeded);
+    EXPECT_TRUE(controller.Blocks() == configured);
+}
+
+TEST_F(SafeWriteTest, ConfirmationListsTheChangesAndNoStopsBeforeTheErase) {
+    // A controller holding what the record's defaults encode to, but for one number.
+    RawBlocks defaults;
+    ASSERT_FALSE(EncodeBlocks(settings, defaults));
+    CopyBlocksToImage(defaults, controller.memory);
+    settings.SetText("edt_tel3", "13512345678");
+    safe.SetOptions({false, true, true});
+    ui.answers = {MsgAnswer::No};
+    safe.WriteSettings();
+    Run();
+    EXPECT_EQ(controller.requests, (std::vector<uint8_t>{17, 17, 17, 17}));
+    EXPECT_EQ(safe.Report().outcome, Outcome::Aborted);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    const QString text = ui.messages[0].text;
+    EXPECT_TRUE(text.contains(QStringLiteral("13512345678"))) << text.toStdString();
+    EXPECT_EQ(text.count('\n'), 2) << text.toStdString();  // heading, one field, question
+    EXPECT_TRUE(archive.List().empty());  // backing up was switched off
+}
+
+TEST_F(SafeWriteTest, InvalidFieldIsReportedWithoutABackupRead) {
+    settings.SetText("edt_port", "eighty");
+    safe.WriteSettings();
+    Run();
+    EXPECT_TRUE(controller.requests.empty());
+    EXPECT_EQ(safe.Report().outcome, Outcome::Failed);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_TRUE(ui.messages[0].text.endsWith(QStringLiteral("的值无法写入")));
+}
+
+}  // namespace
+}  // namespace r4t8
