@@ -231,7 +231,9 @@ void Tfrm_mset::BuildTopArea() {
     }
     for (QPushButton* red : {btn_load, btn_down}) {
         QPalette palette = red->palette();
-        palette.setColor(QPalette::ButtonText, Qt::red);
+        // Red only while usable: a disabled button keeps the greyed text of the others.
+        palette.setColor(QPalette::Active, QPalette::ButtonText, Qt::red);
+        palette.setColor(QPalette::Inactive, QPalette::ButtonText, Qt::red);
         red->setPalette(palette);
     }
 }
