@@ -1,0 +1,140 @@
+// The programs as a user starts them: the window's start-up time, and the peak memory of the
+// window after a full read and of r4t8ctl read.
+#include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "support/SimProcess.h"
+
+namespace {
+
+using r4t8::testing::SimProcess;
+
+int64_t MonotonicNs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+struct Run {
+    bool ok = false;
+    int status = -1;
+    std::string out;      // standard output
+    long maxRssKb = 0;    // peak resident memory of the child
+    int64_t startNs = 0;  // just before the fork
+    int64_t endNs = 0;    // once it was reaped
+};
+
+// Runs a program to its end, with standard output captured and standard error discarded.
+Run RunProgram(const std::vector<std::string>& args) {
+    Run r;
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) return r;
+    std::vector<std::string> a = args;
+    std::vector<char*> argv;
+    for (auto& s : a) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    r.startNs = MonotonicNs();
+    const pid_t pid = fork();
+    if (pid < 0) return r;
+    if (pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        const int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) dup2(null, STDERR_FILENO);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    char buf[4096];
+    for (ssize_t n; (n = read(out[0], buf, sizeof buf)) != 0;) {
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        r.out.append(buf, static_cast<size_t>(n));
+    }
+    close(out[0]);
+    rusage ru{};
+    int status = 0;
+    if (wait4(pid, &status, 0, &ru) != pid) return r;
+    r.endNs = MonotonicNs();
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.maxRssKb = ru.ru_maxrss;
+    r.ok = r.status == 0;
+    return r;
+}
+
+#ifdef R4T8_WINDOW_PROBE_PATH
+// From the fork to the moment the window had been shown and its first events handled.
+void BM_WindowStart_FirstShown(benchmark::State& state) {
+    for (auto _ : state) {
+        const Run r = RunProgram({R4T8_WINDOW_PROBE_PATH, "--startup"});
+        const size_t at = r.out.find("shown ");
+        if (!r.ok || at == std::string::npos) return state.SkipWithError("the window did not show");
+        const int64_t shownNs = std::stoll(r.out.substr(at + 6));
+        state.SetIterationTime(static_cast<double>(shownNs - r.startNs) / 1e9);
+    }
+}
+BENCHMARK(BM_WindowStart_FirstShown)->UseManualTime()->Iterations(10)
+    ->Unit(benchmark::kMillisecond);
+
+// The real program with --quit-after-show, fork to exit: start-up, first show and tear-down.
+void BM_WindowProgram_QuitAfterShow(benchmark::State& state) {
+    for (auto _ : state) {
+        const Run r = RunProgram({R4T8_WINDOW_PATH, "--quit-after-show"});
+        if (!r.ok) return state.SkipWithError("r4t8-config failed");
+        state.SetIterationTime(static_cast<double>(r.endNs - r.startNs) / 1e9);
+    }
+}
+BENCHMARK(BM_WindowProgram_QuitAfterShow)->UseManualTime()->Iterations(10)
+    ->Unit(benchmark::kMillisecond);
+
+void BM_PeakMemory_WindowFullRead(benchmark::State& state) {
+    SimProcess sim(R4T8_SIM_PATH);
+    if (!sim.Start({})) return state.SkipWithError("no simulator");
+    long peak = 0;
+    for (auto _ : state) {
+        const Run r = RunProgram({R4T8_WINDOW_PROBE_PATH, "--read", sim.PtyPath()});
+        if (!r.ok || r.out.find("read done") == std::string::npos)
+            return state.SkipWithError("the window's full read failed");
+        peak = std::max(peak, r.maxRssKb);
+    }
+    state.counters["peak_MB"] = static_cast<double>(peak) / 1024.0;
+}
+BENCHMARK(BM_PeakMemory_WindowFullRead)->Iterations(3)->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+#endif
+
+void BM_PeakMemory_CtlRead(benchmark::State& state) {
+    SimProcess sim(R4T8_SIM_PATH);
+    if (!sim.Start({})) return state.SkipWithError("no simulator");
+    const std::string ini = sim.Folder() + "/read.ini";
+    long peak = 0;
+    for (auto _ : state) {
+        const Run r =
+            RunProgram({R4T8_CTL_PATH, "--port", sim.PtyPath(), "--quiet", "read", "--ini", ini});
+        if (!r.ok) return state.SkipWithError("r4t8ctl read failed");
+        peak = std::max(peak, r.maxRssKb);
+    }
+    state.counters["peak_MB"] = static_cast<double>(peak) / 1024.0;
+}
+BENCHMARK(BM_PeakMemory_CtlRead)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
