@@ -163,7 +163,7 @@ def main():
         rms = runs.get(family + "_RMS") or runs.get(family + "/real_time_RMS")
         fit = ""
         if bigo:
-            fit = "fit {} (CPU), RMS {:.0f} %".format(
+            fit = "fit {} (CPU), RMS {:.1f} %".format(
                 bigo.get("big_o", "?"), 100 * rms["rms"] if rms and "rms" in rms else -1)
         print("  {}: {}; {}".format(family, ", ".join(parts) or "not run", fit))
     print("\n{} figure(s) missed their bound.".format(misses))
