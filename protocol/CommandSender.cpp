@@ -197,6 +197,18 @@ void CommandSender::StopResend() {
 
 void CommandSender::StopResendTimer() { m_tmrCf->Stop(); }
 
+void CommandSender::AbandonRequest() {
+    m_tmrCf->Stop();
+    CancelDeferred();
+    m_outstanding = 0;
+    m_lineCode = 0;
+    m_copies = 0;
+    m_answerPending = false;
+    // A reply being dispatched now must not clear a request sent after this.
+    ++m_sendSerial;
+    m_stale.fill(Stale{});
+}
+
 void CommandSender::tmr_cfTimer() {
     if (m_resendCount != 0) {
         m_ui.SetStatusText(

@@ -62,6 +62,9 @@ class CommandSender : public ISender {
     void SendCommand(uint8_t selector) override;
     SendCommandArgs& Args() override { return m_args; }
     void StopResend() override;
+    // The line went away: the request on it will never be answered, and no reply of any
+    // earlier request can still come. Forgets all of it without reporting a time-out.
+    void AbandonRequest();
     // Stays set while the reply to it is being dispatched; 0 after that, or after a time-out.
     uint8_t OutstandingCommand() const override { return m_outstanding; }
     void PrepareBlockWrite(const ConfigImage& image, uint32_t address) override;

@@ -1,6 +1,7 @@
 #include "DeviceSession.h"
 
 #include "config/SetupForModel.h"
+#include "protocol/CommandSender.h"
 #include "protocol/ProtocolLink.h"
 
 #include <map>
@@ -129,6 +130,16 @@ void DeviceSession::btn_stopClick() {
     m_impl->ui.SetLoginEnabled(false);
     m_impl->ui.SetDeviceControlsEnabled(false);
     m_impl->history.RaiseAbort();
+}
+
+std::optional<Operation> DeviceSession::AbortPending() {
+    CommandSender& sender = m_impl->link.Sender();
+    const uint8_t code = sender.OutstandingCommand();
+    sender.AbandonRequest();
+    if (code == 0) return std::nullopt;
+    const std::optional<Operation> op = CommandSender::OperationOf(code);
+    if (op) m_impl->ui.OperationFinished(*op, Outcome::Aborted);
+    return op;
 }
 
 void DeviceSession::DispatchReply(const ReplyRecord& reply) {

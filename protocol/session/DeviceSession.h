@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "config/ConfigSequences.h"
 #include "config/DeviceSettings.h"
@@ -39,6 +40,10 @@ class DeviceSession {
     void btn7Click(const QString& password);
     // "停止": stops resending, disables the device controls, raises the export abort flag.
     void btn_stopClick();
+    // The port was lost: the request on the line and the sequence it belongs to end here
+    // (reported as Outcome::Aborted), with no resends into the dead port. Returns the
+    // operation that was running, if any.
+    std::optional<Operation> AbortPending();
 
     ISender& Sender();
     ConfigSequences& Config();
