@@ -85,6 +85,12 @@ int main(int argc, char** argv) {
             for (const auto& [name, value] : VariantFields(c % 2))
                 if (ok && rig.settings.Text(name) != value) ++wrongBytes;
         }
+        if (!ok) {
+            std::string what;
+            for (const auto& m : rig.ui.messages) what += " " + m.text.toStdString();
+            std::printf("cycle %d failed; messages so far:%s\n", c, what.c_str());
+        }
+        rig.ui.messages.clear();
         ok ? ++okCycles : ++failedCycles;
         // Let the late copies of this cycle's replies go by before the next one.
         rig.RunFor(50);
