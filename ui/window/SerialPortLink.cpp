@@ -2,6 +2,8 @@
 
 #include <cerrno>
 
+#include "serial/PortList.h"
+
 namespace r4t8 {
 
 SerialPortLink::SerialPortLink(QObject* parent) : m_comm(parent) {
@@ -48,8 +50,16 @@ void SerialPortLink::SetHangupHandler(std::function<void()> handler) {
     });
 }
 
+QString NoAccessReason(const QString& group) {
+    // A node left to root alone has no group to join; dialout is the system's serial group.
+    const QString name =
+        group.isEmpty() || group == QStringLiteral("root") ? QStringLiteral("dialout") : group;
+    // Group membership counts only for sessions begun after it was granted.
+    return QStringLiteral("无权限：请将用户加入 %1 组后重新登录").arg(name);
+}
+
 QString OpenFailureReason(const TComm& comm) {
-    if (comm.LastErrorWasPermission()) return QStringLiteral("无权限：请将用户加入 dialout 组");
+    if (comm.LastErrorWasPermission()) return NoAccessReason(DeviceGroup(comm.DevicePath()));
     switch (comm.LastSystemErrno()) {
         case ENOENT:
         case ENODEV:

@@ -33,5 +33,7 @@ class SerialPortLink : public ISerialLink, public IPort {
 
 // What the user reads in the status bar when the port would not open.
 QString OpenFailureReason(const TComm& comm);
+// How to get access to a port owned by `group` (the device node's group; empty: unknown).
+QString NoAccessReason(const QString& group);
 
 }  // namespace r4t8

@@ -4,7 +4,24 @@
 
 namespace r4t8 {
 
-WindowProgram::WindowProgram(IMessagePresenter* presenter, IFileChooser* files) {
+namespace {
+
+std::vector<PortChoice> Choices(const std::vector<PortInfo>& ports) {
+    std::vector<PortChoice> choices;
+    for (const PortInfo& info : ports) {
+        QString description = info.description;
+        if (!info.stablePath.isEmpty())
+            description +=
+                (description.isEmpty() ? QString() : QStringLiteral("\n")) + info.stablePath;
+        choices.push_back({info.name, description, info.description});
+    }
+    return choices;
+}
+
+}  // namespace
+
+WindowProgram::WindowProgram(IMessagePresenter* presenter, IFileChooser* files,
+                             PortWatcher::Lister ports) {
     m_window = std::make_unique<Tfrm_mset>(m_settings, presenter ? *presenter : m_boxes);
     m_boxes.SetParent(m_window.get());
     m_dialogs.SetParent(m_window.get());
@@ -17,6 +34,12 @@ WindowProgram::WindowProgram(IMessagePresenter* presenter, IFileChooser* files) 
     m_session =
         std::make_unique<DeviceSession>(*m_link, m_time, m_window->UserInterface(), m_settings);
     m_window->AttachSession(m_session.get());
+    m_window->AttachLiveData(m_session.get());
+    m_watcher = std::make_unique<PortWatcher>(nullptr, std::move(ports));
+    QObject::connect(m_watcher.get(), &PortWatcher::PortsChanged, m_window.get(),
+                     [this](const std::vector<PortInfo>& now) {
+                         m_window->UpdatePortList(Choices(now));
+                     });
     m_link->SetReceiver([this](const uint8_t* buffer, uint16_t length) {
         m_session->cm1ReceiveData(buffer, length);
     });
@@ -27,20 +50,15 @@ WindowProgram::~WindowProgram() {
     // Nothing may reach the session or the window once they start going away.
     m_link->SetReceiver({});
     m_link->SetHangupHandler({});
+    m_watcher->Stop();
+    m_window->AttachLiveData(nullptr);
     m_window->AttachSession(nullptr);
     m_settings.SetUserInterface(nullptr);
 }
 
 void WindowProgram::Create(const QString& port) {
-    std::vector<PortChoice> ports;
-    for (const PortInfo& info : ListSerialPorts()) {
-        QString description = info.description;
-        if (!info.stablePath.isEmpty())
-            description +=
-                (description.isEmpty() ? QString() : QStringLiteral("\n")) + info.stablePath;
-        ports.push_back({info.name, description});
-    }
-    m_window->FormCreate(ports, m_time.CurrentDateTime());
+    m_watcher->Start();
+    m_window->FormCreate(Choices(m_watcher->Ports()), m_time.CurrentDateTime());
     if (!port.isEmpty()) m_window->SelectPort(port);
 }
 

@@ -7,6 +7,7 @@
 #include "config/DeviceSettings.h"
 #include "protocol/QtTimeSource.h"
 #include "protocol/session/DeviceSession.h"
+#include "serial/PortWatcher.h"
 #include "ui/window/FileChooser.h"
 #include "ui/window/MessagePresenter.h"
 #include "ui/window/SerialPortLink.h"
@@ -16,19 +17,23 @@ namespace r4t8 {
 
 class WindowProgram {
   public:
-    // Null presenter or chooser: the real message boxes and file dialogs.
-    explicit WindowProgram(IMessagePresenter* presenter = nullptr, IFileChooser* files = nullptr);
+    // Null presenter or chooser: the real message boxes and file dialogs. An empty lister:
+    // the serial ports of this system.
+    explicit WindowProgram(IMessagePresenter* presenter = nullptr, IFileChooser* files = nullptr,
+                           PortWatcher::Lister ports = {});
     ~WindowProgram();
     WindowProgram(const WindowProgram&) = delete;
     WindowProgram& operator=(const WindowProgram&) = delete;
 
     // Window creation with the ports present; `port`, when given, is preselected or typed.
+    // From then on the port list follows adapters being plugged in and pulled out.
     void Create(const QString& port = {});
 
     Tfrm_mset& Window() { return *m_window; }
     DeviceSession& Session() { return *m_session; }
     DeviceSettings& Settings() { return m_settings; }
     SerialPortLink& Link() { return *m_link; }
+    PortWatcher& Watcher() { return *m_watcher; }
 
   private:
     QtTimeSource m_time;
@@ -37,6 +42,7 @@ class WindowProgram {
     DialogFileChooser m_dialogs;
     std::unique_ptr<Tfrm_mset> m_window;
     std::unique_ptr<SerialPortLink> m_link;
+    std::unique_ptr<PortWatcher> m_watcher;
     std::unique_ptr<DeviceSession> m_session;  // last: it refers to all of the above
 };
 

@@ -12,6 +12,11 @@ namespace r4t8 {
 
 MsgAnswer WindowUserInterface::ShowMessage(const QString& text, const QString& caption,
                                            MsgButtons buttons) {
+    ++m_messageDepth;
+    struct Leave {
+        int& depth;
+        ~Leave() { --depth; }
+    } leave{m_messageDepth};
     return m_presenter.Present(text, caption, buttons);
 }
 

@@ -30,9 +30,13 @@ class WindowUserInterface : public IUserInterface {
     void AppendDebugOutput(bool received, const QString& text) override;
     int OpenWithDesktop(const QString& path) override;
 
+    // Message boxes open now (nested: a box's event loop may lead to another).
+    int MessageDepth() const { return m_messageDepth; }
+
   private:
     Tfrm_mset& m_window;
     IMessagePresenter& m_presenter;
+    int m_messageDepth = 0;
 };
 
 }  // namespace r4t8

@@ -178,6 +178,7 @@ Tfrm_mset::Tfrm_mset(DeviceSettings& settings, IMessagePresenter& presenter, QWi
     m_pages->setTabVisible(4, false);
     m_pages->setCurrentIndex(2);
     BuildStatusBar();
+    BuildLivePages();
 
     BindSettings();
     ConnectLocalButtons();

@@ -12,6 +12,8 @@
 
 #include "config/DeviceSettings.h"
 #include "operations/DirectOperations.h"
+#include "operations/HistorySeries.h"
+#include "operations/LivePoller.h"
 #include "protocol/Interfaces.h"
 #include "ui/window/MessagePresenter.h"
 #include "ui/window/SerialLink.h"
@@ -36,6 +38,8 @@ class DeviceSession;
 class IFileChooser;
 class StatusPanels;
 class WindowUserInterface;
+class ChartPage;
+class LiveChart;
 
 extern const char* const kAppTitle;       // "R4T8报警器设置软件"
 extern const char* const kWindowCaption;  // "R4T8报警器设置软件V1.19"
@@ -117,6 +121,22 @@ class Tfrm_mset : public QWidget {
 
     // The page control, for the page shown at start and screenshots.
     QTabWidget* Pages() const { return m_pages; }
+
+    // Charts and live readings. The session's outcomes feed them: a finished history download
+    // goes to "历史曲线", every current-data reply to "实时曲线". Null detaches.
+    void AttachLiveData(DeviceSession* session);
+    void ShowHistoryCharts(const HistoryTable& table);
+    ChartPage* HistoryCharts() const { return m_chartPage; }
+    LiveChart* LiveCharts() const { return m_liveChart; }
+    const LiveReadings& Readings() const { return m_live; }
+    // Null until "定时查询" was first ticked.
+    LivePoller* Poller() const { return m_poller.get(); }
+    void chk_liveClick();
+    // The ports present now: applied at once while the port is closed, else when it closes.
+    // Typed text stays in the combo.
+    void UpdatePortList(const std::vector<PortChoice>& ports);
+    // True while a message box is open: its event loop must not start a poll.
+    bool MessageShowing() const;
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -201,6 +221,23 @@ class Tfrm_mset : public QWidget {
     QProgressBar* pb_write = nullptr;
     QLabel* img_red = nullptr;
     QLabel* img_green = nullptr;
+
+    // Charts, live polling and the followed port list (umset_live.cpp).
+    void BuildLivePages();
+    void FillPortList(const std::vector<PortChoice>& ports);
+    void UpdateLiveControls(bool deviceControlsEnabled);
+    bool LineBusy() const;
+    void OnLiveOutcome(Operation op, Outcome outcome);
+    ChartPage* m_chartPage = nullptr;
+    LiveChart* m_liveChart = nullptr;
+    QCheckBox* chk_live = nullptr;
+    QLineEdit* edt_live_interval = nullptr;
+    std::unique_ptr<LivePoller> m_poller;
+    LiveReadings m_live;
+    DeviceSession* m_liveSession = nullptr;
+    int m_liveListener = 0;
+    std::vector<PortChoice> m_pendingPorts;
+    bool m_portsPending = false;
 };
 
 }  // namespace r4t8

@@ -211,10 +211,7 @@ std::vector<QWidget*> Tfrm_mset::DeviceControls() const {
 
 void Tfrm_mset::FormCreate(const std::vector<PortChoice>& ports, const QDateTime& now) {
     cbox_com->clear();
-    for (const PortChoice& port : ports) {
-        cbox_com->addItem(port.name, port.description);
-        cbox_com->setItemData(cbox_com->count() - 1, port.description, Qt::ToolTipRole);
-    }
+    FillPortList(ports);
     if (cbox_com->count() > 0) cbox_com->setCurrentIndex(0);
 
     DateTimePicker1->setDate(now.date());
@@ -277,6 +274,8 @@ void Tfrm_mset::btn8Click() {
         SetLoginEnabled(false);
         SetDeviceControlsEnabled(false);
         ShowLamp(false);
+        // Plugging and unplugging seen while the port was open shows now.
+        if (m_portsPending) UpdatePortList(m_pendingPorts);
         return;
     }
     QString reason;
@@ -299,13 +298,17 @@ void Tfrm_mset::btn8Click() {
 void Tfrm_mset::OnRequestHangup(const QString& reason) {
     if (m_portState % 2 == 0) return;
     btn8Click();
+    // Resending into the dead port would only end in "发送命令超时" three seconds later.
+    const bool stopped = m_session && m_session->AbortPending().has_value();
     SetStatusText(2, reason.isEmpty() ? QStringLiteral("串口已断开") : reason);
+    if (stopped) m_ui->ShowMessage(QStringLiteral("串口已断开，操作已停止"), Title());
 }
 
 void Tfrm_mset::SetLoginEnabled(bool enabled) { btn7->setEnabled(enabled); }
 
 void Tfrm_mset::SetDeviceControlsEnabled(bool enabled) {
     for (QWidget* control : DeviceControls()) control->setEnabled(enabled);
+    UpdateLiveControls(enabled);
 }
 
 void Tfrm_mset::ShowLamp(bool green) {
