@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <QDate>
 #include <QDateTime>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -35,6 +37,16 @@ void OnSignal(int) {
     const char c = 's';
     // Nothing to do when the pipe is full: one byte is enough to wake the loop.
     [[maybe_unused]] const ssize_t n = write(g_signalPipe[1], &c, 1);
+}
+
+constexpr int64_t kMillisecondNs = 1000000;
+constexpr int64_t kSecondNs = 1000000000;
+
+timespec ToTimespec(int64_t ns) {
+    timespec ts{};
+    ts.tv_sec = static_cast<time_t>(ns / kSecondNs);
+    ts.tv_nsec = static_cast<long>(ns % kSecondNs);
+    return ts;
 }
 
 int64_t MonoNs() {
@@ -346,17 +358,18 @@ int Program::Run() {
             break;
         }
 
-        int timeoutMs = 1000;
-        if (const auto wake = m_server.NextWakeNs()) {
-            const int64_t ms = (*wake - now + 999999) / 1000000;
-            timeoutMs = static_cast<int>(std::clamp<int64_t>(ms, 0, 1000));
-        }
-        if (!pending.empty()) timeoutMs = std::min(timeoutMs, 20);
+        // Paced bytes are due every 86.8 us: a wait rounded to whole milliseconds would send
+        // them in late bursts, so the wait is kept to the nanosecond.
+        int64_t timeoutNs = kSecondNs;
+        if (const auto wake = m_server.NextWakeNs())
+            timeoutNs = std::clamp<int64_t>(*wake - now, 0, kSecondNs);
+        if (!pending.empty()) timeoutNs = std::min<int64_t>(timeoutNs, 20 * kMillisecondNs);
+        const timespec timeout = ToTimespec(timeoutNs);
 
         pollfd fds[3] = {{m_line, static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), 0},
                          {g_signalPipe[0], POLLIN, 0},
                          {m_readStdin ? STDIN_FILENO : -1, POLLIN, 0}};
-        const int r = poll(fds, 3, timeoutMs);
+        const int r = ppoll(fds, 3, &timeout, nullptr);
         if (r < 0) {
             if (errno == EINTR) continue;
             std::fprintf(stderr, "r4t8-sim: poll failed: %s\n", std::strerror(errno));
@@ -422,6 +435,8 @@ int main(int argc, char** argv) {
     sigaction(SIGINT, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
     signal(SIGHUP, SIG_IGN);
+    // The default 50 us timer slack would stretch every paced byte's wait by up to that much.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 
     Program program(std::move(options), log);
     const int rc = program.Run();
