@@ -114,7 +114,7 @@ class PortSession {
         m_comm.SetInputLen(1);
         m_comm.SetOnReceiveData([this](TComm&, const uint8_t* buffer, uint16_t length) {
             received += length;
-            session->cm1ReceiveData(buffer, length);
+            session->cm1ReceiveData(buffer, length, m_comm.CurrentArrivalUs());
         });
         session = std::make_unique<DeviceSession>(port, time, ui, settings);
         m_comm.SetCommName(QString::fromStdString(path));

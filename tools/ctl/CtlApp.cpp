@@ -73,7 +73,7 @@ CtlApp::CtlApp(const GlobalOptions& options) : m_options(options), m_settings(&m
     m_comm.SetInputLen(1);
     m_comm.SetOnReceiveData([this](TComm&, const uint8_t* buffer, uint16_t length) {
         m_lastActivity = m_time.NowMs();
-        if (m_session) m_session->cm1ReceiveData(buffer, length);
+        if (m_session) m_session->cm1ReceiveData(buffer, length, m_comm.CurrentArrivalUs());
     });
     m_comm.SetOnRequestHangup([this](TComm&) { m_hungUp = true; });
     m_port = std::make_unique<CommPort>(m_comm);

@@ -41,7 +41,8 @@ WindowProgram::WindowProgram(IMessagePresenter* presenter, IFileChooser* files,
                          m_window->UpdatePortList(Choices(now));
                      });
     m_link->SetReceiver([this](const uint8_t* buffer, uint16_t length) {
-        m_session->cm1ReceiveData(buffer, length);
+        // The read thread's stamp lets the guard tell a late duplicate from a reply.
+        m_session->cm1ReceiveData(buffer, length, m_link->Comm().CurrentArrivalUs());
     });
     m_link->SetHangupHandler([this] { m_window->OnRequestHangup(QString()); });
 }
