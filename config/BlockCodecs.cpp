@@ -3,10 +3,13 @@
 #include "config/TextCodec.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <string>
+#include <string_view>
 
 namespace r4t8 {
 
@@ -19,16 +22,37 @@ constexpr size_t kDeviceNumberWidth = 15;
 // The first field that could not be converted; empty when all were.
 using Failure = std::optional<QString>;
 
+bool IsLatin1(const QString& text);
+bool HasGbkLeadByte(const uint8_t* b, size_t n);
+
 void PutText(uint8_t* b, size_t offset, size_t width, const QString& text) {
     std::memset(b + offset, 0xFF, width);
+    if (IsLatin1(text)) {
+        const size_t n = std::min(width, static_cast<size_t>(text.size()));
+        for (size_t i = 0; i < n; ++i)
+            b[offset + i] = static_cast<uint8_t>(text[static_cast<qsizetype>(i)].unicode());
+        return;
+    }
     const std::vector<uint8_t> bytes = EncodeDeviceText(text, width);
     std::copy(bytes.begin(), bytes.end(), b + offset);
 }
 
-QString GetText(const uint8_t* b, size_t offset, size_t width) {
+// Sets a text field from `count` device bytes, as DecodeDeviceText reads them.
+void SetDeviceText(DeviceSettings& s, const QString& name, const uint8_t* bytes, size_t count) {
+    if (HasGbkLeadByte(bytes, count)) {
+        s.SetText(name, DecodeDeviceText(bytes, count));
+        return;
+    }
+    s.SetLatin1Text(name, QLatin1StringView(reinterpret_cast<const char*>(bytes),
+                                            static_cast<qsizetype>(count)));
+}
+
+// A text field of `width` bytes that ends at the first 0xFF.
+void SetText(DeviceSettings& s, const QString& name, const uint8_t* b, size_t offset,
+             size_t width) {
     size_t n = 0;
     while (n < width && b[offset + n] != 0xFF) ++n;
-    return DecodeDeviceText(b + offset, n);
+    SetDeviceText(s, name, b + offset, n);
 }
 
 void Put16(uint8_t* b, size_t offset, int64_t value) {
@@ -59,7 +83,89 @@ float GetFloat(const uint8_t* b, size_t offset) {
     return value;
 }
 
-QString Num(unsigned value) { return QString::number(value); }
+// Latin-1 characters are their own byte in the device's text encoding, so such text needs
+// no converter; anything else takes the general path.
+bool IsLatin1(const QString& text) {
+    for (const QChar c : text)
+        if (c.unicode() > 0xFF) return false;
+    return true;
+}
+
+// Bytes the decoder would turn into a character pair; without them a text is its bytes.
+bool HasGbkLeadByte(const uint8_t* b, size_t n) {
+    for (size_t i = 0; i < n; ++i)
+        if (b[i] >= 0x81 && b[i] <= 0xFE) return true;
+    return false;
+}
+
+struct SmallText {
+    char data[64];  // the widest float text is 44 characters
+    size_t size = 0;
+    QLatin1StringView View() const { return QLatin1StringView(data, static_cast<qsizetype>(size)); }
+};
+
+SmallText Num(unsigned value) {
+    SmallText t;
+    t.size = static_cast<size_t>(std::to_chars(t.data, t.data + sizeof t.data, value).ptr - t.data);
+    return t;
+}
+
+// Control names, built once: making them on every call cost more than the coding itself.
+struct PhoneNames {
+    QString f1, f2, tel;
+};
+const std::array<PhoneNames, 6>& PhoneFields() {
+    static const std::array<PhoneNames, 6> names = [] {
+        std::array<PhoneNames, 6> a;
+        for (int n = 1; n <= 6; ++n)
+            a[static_cast<size_t>(n - 1)] = {QStringLiteral("cbb_tel%1_f1").arg(n),
+                                             QStringLiteral("cbb_tel%1_f2").arg(n),
+                                             QStringLiteral("edt_tel%1").arg(n)};
+        return a;
+    }();
+    return names;
+}
+
+struct SensorNames {
+    QString type, ain, stp, relay, sLow, low, sHigh, high, sp, ens, start, end;
+};
+const std::array<SensorNames, 4>& SensorFields() {
+    static const std::array<SensorNames, 4> names = [] {
+        std::array<SensorNames, 4> a;
+        for (int n = 1; n <= 4; ++n) {
+            const QString p = QStringLiteral("edt_Sensor%1_").arg(n);
+            a[static_cast<size_t>(n - 1)] = {QStringLiteral("cbb_sensor%1").arg(n),
+                                             QStringLiteral("cbb_sensor%1_ain").arg(n),
+                                             p + "STP",
+                                             p + "Relay",
+                                             p + "SLow",
+                                             p + "Low",
+                                             p + "SHigh",
+                                             p + "High",
+                                             p + "SP",
+                                             p + "ens",
+                                             p + "start",
+                                             p + "end"};
+        }
+        return a;
+    }();
+    return names;
+}
+
+// The fixed-time rows: CheckBox2..5 with DateTimePicker5..8.
+struct TimeRowNames {
+    QString box, picker;
+};
+const std::array<TimeRowNames, 4>& TimeRows() {
+    static const std::array<TimeRowNames, 4> names = [] {
+        std::array<TimeRowNames, 4> a;
+        for (int row = 1; row <= 4; ++row)
+            a[static_cast<size_t>(row - 1)] = {QStringLiteral("CheckBox%1").arg(row + 1),
+                                               QStringLiteral("DateTimePicker%1").arg(row + 4)};
+        return a;
+    }();
+    return names;
+}
 
 // Decimal digits of a non-negative integer-valued double, exactly, whatever its size.
 std::string IntegerDigits(double value) {
@@ -92,6 +198,51 @@ std::string IntegerDigits(double value) {
     return s;
 }
 
+// FloatText without a string allocation.
+SmallText FloatChars(float value) {
+    SmallText t;
+    auto put = [&t](std::string_view v) {
+        std::memcpy(t.data, v.data(), v.size());
+        t.size = v.size();
+    };
+    if (std::isnan(value)) {
+        put("NAN");
+        return t;
+    }
+    if (std::isinf(value)) {
+        put(value > 0 ? "INF" : "-INF");
+        return t;
+    }
+    // A float times 100 is exact in double, so rounding it rounds the true value, half away
+    // from zero.
+    const double hundredths = std::round(std::fabs(static_cast<double>(value)) * 100.0);
+    char digits[48];
+    size_t n = 0;
+    if (hundredths < 18446744073709551616.0) {  // 2^64: exact as an integer
+        n = static_cast<size_t>(
+            std::to_chars(digits, digits + sizeof digits, static_cast<uint64_t>(hundredths)).ptr -
+            digits);
+    } else {
+        const std::string wide = IntegerDigits(hundredths);
+        n = wide.size();
+        std::memcpy(digits, wide.data(), n);
+    }
+    char* out = t.data;
+    if (value < 0 && hundredths != 0) *out++ = '-';
+    if (n < 3) {  // at least "0.0x"
+        std::memmove(digits + (3 - n), digits, n);
+        std::memset(digits, '0', 3 - n);
+        n = 3;
+    }
+    std::memcpy(out, digits, n - 2);
+    out += n - 2;
+    *out++ = '.';
+    std::memcpy(out, digits + n - 2, 2);
+    out += 2;
+    t.size = static_cast<size_t>(out - t.data);
+    return t;
+}
+
 // --- encoders -------------------------------------------------------------------------
 
 class Encoder {
@@ -99,42 +250,39 @@ public:
     Encoder(const DeviceSettings& s, uint8_t* b) : m_s(s), m_b(b) {}
 
     Failure Phone() {
-        for (int n = 1; n <= 6; ++n) {
-            const size_t e = 22 * static_cast<size_t>(n - 1);
-            const QString f1 = QStringLiteral("cbb_tel%1_f1").arg(n);
-            const QString f2 = QStringLiteral("cbb_tel%1_f2").arg(n);
-            const int p1 = m_s.Index(f1), p2 = m_s.Index(f2);
-            if (p1 < 0 || p1 > 8) return f1;
+        for (size_t row = 0; row < 6; ++row) {
+            const PhoneNames& names = PhoneFields()[row];
+            const size_t e = 22 * row;
+            const int p1 = m_s.Index(names.f1), p2 = m_s.Index(names.f2);
+            if (p1 < 0 || p1 > 8) return names.f1;
             m_b[e] = static_cast<uint8_t>('1' + p1);
-            if (p2 < 0 || p2 > 8) return f2;
+            if (p2 < 0 || p2 > 8) return names.f2;
             m_b[e + 1] = static_cast<uint8_t>('1' + p2);
-            PutText(m_b, e + 2, 20, m_s.Text(QStringLiteral("edt_tel%1").arg(n)));
+            PutText(m_b, e + 2, 20, m_s.Text(names.tel));
         }
         return {};
     }
 
     Failure Sensor() {
-        for (int n = 1; n <= 4; ++n) {
-            const size_t e = 36 * static_cast<size_t>(n - 1);
-            const QString type = QStringLiteral("cbb_sensor%1").arg(n);
-            const QString ain = QStringLiteral("cbb_sensor%1_ain").arg(n);
-            const QString p = QStringLiteral("edt_Sensor%1_").arg(n);
-            const int t = m_s.Index(type);
-            if (t < 0 || t >= static_cast<int>(m_s.SensorTypeCodes().size())) return type;
+        for (size_t row = 0; row < 4; ++row) {
+            const SensorNames& p = SensorFields()[row];
+            const size_t e = 36 * row;
+            const int t = m_s.Index(p.type);
+            if (t < 0 || t >= static_cast<int>(m_s.SensorTypeCodes().size())) return p.type;
             m_b[e] = static_cast<uint8_t>(m_s.SensorTypeCodes()[static_cast<size_t>(t)]);
-            const QString stp = m_s.Text(p + "STP");
+            const QString stp = m_s.Text(p.stp);
             m_b[e + 1] = static_cast<uint8_t>(stp.isEmpty() ? 99 : DigitValue(stp) & 0xFF);
-            PutDigits(e + 2, p + "Relay", 9999);
-            if (auto f = PutFloatField(e + 4, p + "SLow", kEmptyLimit)) return f;
-            if (auto f = PutFloatField(e + 8, p + "Low", kEmptyLimit)) return f;
-            if (auto f = PutFloatField(e + 12, p + "SHigh", kEmptyLimit)) return f;
-            if (auto f = PutFloatField(e + 16, p + "High", kEmptyLimit)) return f;
-            PutDigits(e + 20, p + "SP", 999);
-            PutDigits(e + 22, p + "ens", 999);
-            if (auto f = PutFloatField(e + 28, p + "start", kEmptyRange)) return f;
-            if (auto f = PutFloatField(e + 32, p + "end", kEmptyRange)) return f;
-            const int a = m_s.Index(ain);
-            if (a < 0 || a > 3) return ain;
+            PutDigits(e + 2, p.relay, 9999);
+            if (auto f = PutFloatField(e + 4, p.sLow, kEmptyLimit)) return f;
+            if (auto f = PutFloatField(e + 8, p.low, kEmptyLimit)) return f;
+            if (auto f = PutFloatField(e + 12, p.sHigh, kEmptyLimit)) return f;
+            if (auto f = PutFloatField(e + 16, p.high, kEmptyLimit)) return f;
+            PutDigits(e + 20, p.sp, 999);
+            PutDigits(e + 22, p.ens, 999);
+            if (auto f = PutFloatField(e + 28, p.start, kEmptyRange)) return f;
+            if (auto f = PutFloatField(e + 32, p.end, kEmptyRange)) return f;
+            const int a = m_s.Index(p.ain);
+            if (a < 0 || a > 3) return p.ain;
             m_b[e + 24] = static_cast<uint8_t>('0' + a);
             m_b[e + 25] = m_b[e + 26] = m_b[e + 27] = 0xFF;
         }
@@ -142,32 +290,32 @@ public:
     }
 
     Failure Gprs() {
-        PutText(m_b, 0, 32, m_s.Text("edt_ip1"));
-        PutText(m_b, 32, 32, m_s.Text("edt_ip2"));
-        PutText(m_b, 67, 32, m_s.Text("edt_apn"));
-        PutText(m_b, 99, 32, m_s.Text("edt_gprsname"));
-        PutText(m_b, 131, 32, m_s.Text("edt_gprspassword"));
-        if (auto f = PutInteger16(64, "edt_port", 0xFFFF)) return f;
-        const int mode = m_s.Index("cbb_mode");
+        PutText(m_b, 0, 32, m_s.Text(QStringLiteral("edt_ip1")));
+        PutText(m_b, 32, 32, m_s.Text(QStringLiteral("edt_ip2")));
+        PutText(m_b, 67, 32, m_s.Text(QStringLiteral("edt_apn")));
+        PutText(m_b, 99, 32, m_s.Text(QStringLiteral("edt_gprsname")));
+        PutText(m_b, 131, 32, m_s.Text(QStringLiteral("edt_gprspassword")));
+        if (auto f = PutInteger16(64, QStringLiteral("edt_port"), 0xFFFF)) return f;
+        const int mode = m_s.Index(QStringLiteral("cbb_mode"));
         if (mode < 0) return QStringLiteral("cbb_mode");
         m_b[66] = static_cast<uint8_t>(mode);
         return {};
     }
 
     Failure System() {
-        PutText(m_b, 1, 20, m_s.Text("edt_tel_my"));
+        PutText(m_b, 1, 20, m_s.Text(QStringLiteral("edt_tel_my")));
         // Operation password: four bytes at most, then two bytes that are always 0xFF.
         PutText(m_b, 21, 6, QString());
-        const std::vector<uint8_t> pwd = EncodeDeviceText(m_s.Text("edt_pwd"), 4);
+        const std::vector<uint8_t> pwd = EncodeDeviceText(m_s.Text(QStringLiteral("edt_pwd")), 4);
         std::copy(pwd.begin(), pwd.end(), m_b + 21);
         // Device number: right-aligned, '0' on the left.
-        const std::vector<uint8_t> id = EncodeDeviceText(m_s.Text("edt_id"));
+        const std::vector<uint8_t> id = EncodeDeviceText(m_s.Text(QStringLiteral("edt_id")));
         if (id.size() > kDeviceNumberWidth) return QStringLiteral("edt_id");
         std::memset(m_b + 27, '0', kDeviceNumberWidth);
         std::copy(id.begin(), id.end(), m_b + 27 + kDeviceNumberWidth - id.size());
-        PutText(m_b, 47, 6, m_s.Text("edt_PinCode"));
-        PutText(m_b, 53, 20, m_s.Text("edt_GprsFailTel"));
-        const QString rec = m_s.Text("edt_rec_time");
+        PutText(m_b, 47, 6, m_s.Text(QStringLiteral("edt_PinCode")));
+        PutText(m_b, 53, 20, m_s.Text(QStringLiteral("edt_GprsFailTel")));
+        const QString rec = m_s.Text(QStringLiteral("edt_rec_time"));
         if (rec.isEmpty()) {
             m_b[42] = 0xFF;
         } else {
@@ -175,43 +323,42 @@ public:
             if (!v) return QStringLiteral("edt_rec_time");
             m_b[42] = static_cast<uint8_t>(*v & 0xFF);
         }
-        m_b[46] = m_s.Checked("chk1") ? 1 : 0;
-        const int clock = m_s.Index("cbb_timemode");
+        m_b[46] = m_s.Checked(QStringLiteral("chk1")) ? 1 : 0;
+        const int clock = m_s.Index(QStringLiteral("cbb_timemode"));
         if (clock < 0) return QStringLiteral("cbb_timemode");
         m_b[0] = static_cast<uint8_t>(clock);
         m_b[43] = 0xFF;
         m_b[44] = 0x3C;
         m_b[45] = 0x00;
-        m_b[73] = m_s.Checked("CheckBox1") ? 1 : 0;
+        m_b[73] = m_s.Checked(QStringLiteral("CheckBox1")) ? 1 : 0;
 
-        const int gprsMode = m_s.Index("cbb_gprsupmode");
+        const int gprsMode = m_s.Index(QStringLiteral("cbb_gprsupmode"));
         if (gprsMode < 0 || gprsMode > 1) return QStringLiteral("cbb_gprsupmode");
         m_b[75] = 0xFF;
         if (gprsMode == 0) {
             m_b[74] = 'D';
-            if (auto f = PutInteger16(76, "edt_gprstimeup", 0)) return f;
+            if (auto f = PutInteger16(76, QStringLiteral("edt_gprstimeup"), 0)) return f;
             m_b[78] = m_b[79] = 0xFF;
         } else {
             m_b[74] = 'M';
             Put16(m_b, 76, 0);
-            if (auto f = PutTime(78, "dtp_gprspointup")) return f;
+            if (auto f = PutTime(78, QStringLiteral("dtp_gprspointup"))) return f;
         }
 
-        const int upload = m_s.Index("cb_pdat");
+        const int upload = m_s.Index(QStringLiteral("cb_pdat"));
         if (upload < 0 || upload > 1) return QStringLiteral("cb_pdat");
         if (upload == 0) {
             m_b[80] = 'D';
-            if (auto f = PutInteger16(82, "edt1", 0)) return f;
+            if (auto f = PutInteger16(82, QStringLiteral("edt1"), 0)) return f;
             std::memset(m_b + 84, 0xFF, 8);
         } else {
             m_b[80] = 'M';
             int count = 0;
-            for (int row = 1; row <= 4; ++row) {
-                const size_t at = 84 + 2 * static_cast<size_t>(row - 1);
-                if (m_s.Checked(QStringLiteral("CheckBox%1").arg(row + 1))) {
+            for (size_t row = 0; row < 4; ++row) {
+                const size_t at = 84 + 2 * row;
+                if (m_s.Checked(TimeRows()[row].box)) {
                     ++count;
-                    if (auto f = PutTime(at, QStringLiteral("DateTimePicker%1").arg(row + 4)))
-                        return f;
+                    if (auto f = PutTime(at, TimeRows()[row].picker)) return f;
                 } else {
                     m_b[at] = m_b[at + 1] = 0xFF;
                 }
@@ -219,10 +366,10 @@ public:
             Put16(m_b, 82, count);
         }
         m_b[81] = 0xFF;
-        PutText(m_b, 92, 20, m_s.Text("edit9"));
+        PutText(m_b, 92, 20, m_s.Text(QStringLiteral("edit9")));
         m_b[112] = 'C';
         m_b[113] = 0xFF;
-        if (auto f = PutInteger16(114, "edt_relay_time", 0)) return f;
+        if (auto f = PutInteger16(114, QStringLiteral("edt_relay_time"), 0)) return f;
         std::memset(m_b + 116, 0xFF, 4);
         return {};
     }
@@ -287,106 +434,103 @@ Failure RunEncoder(ConfigBlock block, const DeviceSettings& settings, uint8_t* b
 // --- decoders -------------------------------------------------------------------------
 
 void DecodePhone(const uint8_t* b, DeviceSettings& s) {
-    for (int n = 1; n <= 6; ++n) {
-        const size_t e = 22 * static_cast<size_t>(n - 1);
-        if (b[e] >= '1' && b[e] <= '2')
-            s.SetIndex(QStringLiteral("cbb_tel%1_f1").arg(n), b[e] - '1');
-        if (b[e + 1] >= '1' && b[e + 1] <= '4')
-            s.SetIndex(QStringLiteral("cbb_tel%1_f2").arg(n), b[e + 1] - '1');
-        s.SetText(QStringLiteral("edt_tel%1").arg(n), GetText(b, e + 2, 20));
+    for (size_t row = 0; row < 6; ++row) {
+        const PhoneNames& names = PhoneFields()[row];
+        const size_t e = 22 * row;
+        if (b[e] >= '1' && b[e] <= '2') s.SetIndex(names.f1, b[e] - '1');
+        if (b[e + 1] >= '1' && b[e + 1] <= '4') s.SetIndex(names.f2, b[e + 1] - '1');
+        SetText(s, names.tel, b, e + 2, 20);
     }
 }
 
 void DecodeSensor(const uint8_t* b, DeviceSettings& s) {
-    for (int n = 1; n <= 4; ++n) {
-        const size_t e = 36 * static_cast<size_t>(n - 1);
-        const QString type = QStringLiteral("cbb_sensor%1").arg(n);
-        const QString p = QStringLiteral("edt_Sensor%1_").arg(n);
-        const int positions = std::min<int>(static_cast<int>(s.Items(type).size()),
+    for (size_t row = 0; row < 4; ++row) {
+        const SensorNames& p = SensorFields()[row];
+        const size_t e = 36 * row;
+        const int positions = std::min<int>(static_cast<int>(s.Items(p.type).size()),
                                             static_cast<int>(s.SensorTypeCodes().size()));
         for (int i = 0; i < positions; ++i) {
             if (static_cast<uint8_t>(s.SensorTypeCodes()[static_cast<size_t>(i)]) == b[e]) {
-                s.SetIndex(type, i);
+                s.SetIndex(p.type, i);
                 break;
             }
         }
-        s.SetText(p + "STP", Num(b[e + 1]));
-        s.SetText(p + "Relay", Num(Get16(b, e + 2)));
-        s.SetText(p + "SLow", FloatText(GetFloat(b, e + 4)));
-        s.SetText(p + "Low", FloatText(GetFloat(b, e + 8)));
-        s.SetText(p + "SHigh", FloatText(GetFloat(b, e + 12)));
-        s.SetText(p + "High", FloatText(GetFloat(b, e + 16)));
-        s.SetText(p + "SP", Num(Get16(b, e + 20)));
-        s.SetText(p + "ens", Num(Get16(b, e + 22)));
-        if (b[e + 24] >= '0' && b[e + 24] <= '3')
-            s.SetIndex(QStringLiteral("cbb_sensor%1_ain").arg(n), b[e + 24] - '0');
-        s.SetText(p + "start", FloatText(GetFloat(b, e + 28)));
-        s.SetText(p + "end", FloatText(GetFloat(b, e + 32)));
+        s.SetLatin1Text(p.stp, Num(b[e + 1]).View());
+        s.SetLatin1Text(p.relay, Num(Get16(b, e + 2)).View());
+        s.SetLatin1Text(p.sLow, FloatChars(GetFloat(b, e + 4)).View());
+        s.SetLatin1Text(p.low, FloatChars(GetFloat(b, e + 8)).View());
+        s.SetLatin1Text(p.sHigh, FloatChars(GetFloat(b, e + 12)).View());
+        s.SetLatin1Text(p.high, FloatChars(GetFloat(b, e + 16)).View());
+        s.SetLatin1Text(p.sp, Num(Get16(b, e + 20)).View());
+        s.SetLatin1Text(p.ens, Num(Get16(b, e + 22)).View());
+        if (b[e + 24] >= '0' && b[e + 24] <= '3') s.SetIndex(p.ain, b[e + 24] - '0');
+        s.SetLatin1Text(p.start, FloatChars(GetFloat(b, e + 28)).View());
+        s.SetLatin1Text(p.end, FloatChars(GetFloat(b, e + 32)).View());
     }
 }
 
 void DecodeGprs(const uint8_t* b, DeviceSettings& s) {
-    s.SetText("edt_ip1", GetText(b, 0, 32));
-    s.SetText("edt_ip2", GetText(b, 32, 32));
-    s.SetText("edt_port", Num(Get16(b, 64)));
-    s.SetIndex("cbb_mode", b[66]);  // beyond the list: no selection
-    s.SetText("edt_apn", GetText(b, 67, 32));
-    s.SetText("edt_gprsname", GetText(b, 99, 32));
-    s.SetText("edt_gprspassword", GetText(b, 131, 32));
+    SetText(s, QStringLiteral("edt_ip1"), b, 0, 32);
+    SetText(s, QStringLiteral("edt_ip2"), b, 32, 32);
+    s.SetLatin1Text(QStringLiteral("edt_port"), Num(Get16(b, 64)).View());
+    s.SetIndex(QStringLiteral("cbb_mode"), b[66]);  // beyond the list: no selection
+    SetText(s, QStringLiteral("edt_apn"), b, 67, 32);
+    SetText(s, QStringLiteral("edt_gprsname"), b, 99, 32);
+    SetText(s, QStringLiteral("edt_gprspassword"), b, 131, 32);
 }
 
 bool ValidTime(uint8_t hour, uint8_t minute) { return hour <= 23 && minute <= 59; }
 
 bool DecodeSystem(const uint8_t* b, DeviceSettings& s) {
-    s.SetText("edt_tel_my", GetText(b, 1, 20));
-    s.SetText("edt_pwd", GetText(b, 21, 6));
-    s.SetText("edt_id", DecodeDeviceText(b + 27, kDeviceNumberWidth));
-    s.SetText("edt_rec_time", Num(b[42]));
-    s.SetText("edt_PinCode", GetText(b, 47, 6));
-    s.SetText("edt_GprsFailTel", GetText(b, 53, 20));
-    s.SetIndex("cbb_timemode", b[0]);
-    s.SetChecked("chk1", b[46] != 0);
-    s.SetChecked("CheckBox1", b[73] != 0);
-    s.SetText("edit9", GetText(b, 92, 20));
-    s.SetText("edt_relay_time", Num(Get16(b, 114)));
+    SetText(s, QStringLiteral("edt_tel_my"), b, 1, 20);
+    SetText(s, QStringLiteral("edt_pwd"), b, 21, 6);
+    SetDeviceText(s, QStringLiteral("edt_id"), b + 27, kDeviceNumberWidth);
+    s.SetLatin1Text(QStringLiteral("edt_rec_time"), Num(b[42]).View());
+    SetText(s, QStringLiteral("edt_PinCode"), b, 47, 6);
+    SetText(s, QStringLiteral("edt_GprsFailTel"), b, 53, 20);
+    s.SetIndex(QStringLiteral("cbb_timemode"), b[0]);
+    s.SetChecked(QStringLiteral("chk1"), b[46] != 0);
+    s.SetChecked(QStringLiteral("CheckBox1"), b[73] != 0);
+    SetText(s, QStringLiteral("edit9"), b, 92, 20);
+    s.SetLatin1Text(QStringLiteral("edt_relay_time"), Num(Get16(b, 114)).View());
 
     if (b[74] == 'D') {
-        s.SetIndex("cbb_gprsupmode", 0);
-        s.SetText("edt_gprstimeup", Num(Get16(b, 76)));
-        s.SetEnabled("edt_gprstimeup", true);
-        s.SetEnabled("dtp_gprspointup", false);
-        s.SetTime("dtp_gprspointup", QTime(0, 0));
+        s.SetIndex(QStringLiteral("cbb_gprsupmode"), 0);
+        s.SetLatin1Text(QStringLiteral("edt_gprstimeup"), Num(Get16(b, 76)).View());
+        s.SetEnabled(QStringLiteral("edt_gprstimeup"), true);
+        s.SetEnabled(QStringLiteral("dtp_gprspointup"), false);
+        s.SetTime(QStringLiteral("dtp_gprspointup"), QTime(0, 0));
     } else if (b[74] == 'M') {
-        s.SetIndex("cbb_gprsupmode", 1);
-        s.SetEnabled("edt_gprstimeup", false);
+        s.SetIndex(QStringLiteral("cbb_gprsupmode"), 1);
+        s.SetEnabled(QStringLiteral("edt_gprstimeup"), false);
         if (b[78] == 0xFF) {
-            s.SetEnabled("dtp_gprspointup", false);
+            s.SetEnabled(QStringLiteral("dtp_gprspointup"), false);
         } else {
             if (!ValidTime(b[78], b[79])) return false;
-            s.SetEnabled("dtp_gprspointup", true);
-            s.SetTime("dtp_gprspointup", QTime(b[78], b[79]));
+            s.SetEnabled(QStringLiteral("dtp_gprspointup"), true);
+            s.SetTime(QStringLiteral("dtp_gprspointup"), QTime(b[78], b[79]));
         }
     }
 
     if (b[80] == 'D') {
-        s.SetIndex("cb_pdat", 0);
-        s.SetText("edt1", Num(Get16(b, 82)));
-        s.SetEnabled("edt1", true);
-        for (int k = 2; k <= 5; ++k) {
-            s.SetEnabled(QStringLiteral("CheckBox%1").arg(k), false);
-            s.SetChecked(QStringLiteral("CheckBox%1").arg(k), false);
+        s.SetIndex(QStringLiteral("cb_pdat"), 0);
+        s.SetLatin1Text(QStringLiteral("edt1"), Num(Get16(b, 82)).View());
+        s.SetEnabled(QStringLiteral("edt1"), true);
+        for (const TimeRowNames& row : TimeRows()) {
+            s.SetEnabled(row.box, false);
+            s.SetChecked(row.box, false);
         }
-        for (int k = 5; k <= 8; ++k) {
-            s.SetEnabled(QStringLiteral("DateTimePicker%1").arg(k), false);
-            s.SetTime(QStringLiteral("DateTimePicker%1").arg(k), QTime(0, 0));
+        for (const TimeRowNames& row : TimeRows()) {
+            s.SetEnabled(row.picker, false);
+            s.SetTime(row.picker, QTime(0, 0));
         }
     } else if (b[80] == 'M') {
-        s.SetIndex("cb_pdat", 1);
-        s.SetEnabled("edt1", false);
-        for (int row = 1; row <= 4; ++row) {
-            const QString box = QStringLiteral("CheckBox%1").arg(row + 1);
-            const QString picker = QStringLiteral("DateTimePicker%1").arg(row + 4);
-            const size_t at = 84 + 2 * static_cast<size_t>(row - 1);
+        s.SetIndex(QStringLiteral("cb_pdat"), 1);
+        s.SetEnabled(QStringLiteral("edt1"), false);
+        for (size_t row = 0; row < 4; ++row) {
+            const QString& box = TimeRows()[row].box;
+            const QString& picker = TimeRows()[row].picker;
+            const size_t at = 84 + 2 * row;
             if (b[at] == 0xFF) {
                 s.SetChecked(box, false);
                 s.SetEnabled(picker, false);
@@ -475,7 +619,11 @@ bool DecodeBlock(ConfigBlock block, const ConfigImage& image, DeviceSettings& se
 
 int64_t DigitValue(const QString& text) {
     long double value = 0;
-    for (uint8_t c : EncodeDeviceText(text)) value = value * 10 + (static_cast<int>(c) - 48);
+    if (IsLatin1(text)) {  // each character is its own byte: no need to encode
+        for (const QChar c : text) value = value * 10 + (static_cast<int>(c.unicode()) - 48);
+    } else {
+        for (uint8_t c : EncodeDeviceText(text)) value = value * 10 + (static_cast<int>(c) - 48);
+    }
     constexpr long double kLimit = 9223372036854775808.0L;  // 2^63
     if (!std::isfinite(value) || value >= kLimit || value <= -kLimit) return 0;
     return static_cast<int64_t>(value);  // truncates toward zero
@@ -499,7 +647,10 @@ std::optional<int32_t> StandardInteger(const QString& text) {
     return static_cast<int32_t>(value);
 }
 
-std::optional<float> FloatValue(const QString& input) {
+namespace {
+
+// The general conversion; FloatValue hands it what its fast path does not cover.
+std::optional<float> FloatValueGeneral(const QString& input) {
     const QString text = input.trimmed();
     const QString upper = text.toUpper();
     if (upper == QLatin1String("NAN")) return std::numeric_limits<float>::quiet_NaN();
@@ -535,17 +686,68 @@ std::optional<float> FloatValue(const QString& input) {
     return f;
 }
 
-QString FloatText(float value) {
-    if (std::isnan(value)) return QStringLiteral("NAN");
-    if (std::isinf(value)) return value > 0 ? QStringLiteral("INF") : QStringLiteral("-INF");
-    // A float times 100 is exact in double, so rounding it rounds the true value, half away
-    // from zero.
-    const double hundredths = std::round(std::fabs(static_cast<double>(value)) * 100.0);
-    std::string digits = IntegerDigits(hundredths);
-    if (digits.size() < 3) digits.insert(0, 3 - digits.size(), '0');
-    digits.insert(digits.size() - 2, 1, '.');
-    if (value < 0 && hundredths != 0) digits.insert(0, 1, '-');
-    return QString::fromLatin1(digits.data(), static_cast<qsizetype>(digits.size()));
+bool EqualsUpper(const char* s, size_t n, std::string_view upper) {
+    if (n != upper.size()) return false;
+    for (size_t i = 0; i < n; ++i) {
+        const char c = (s[i] >= 'a' && s[i] <= 'z') ? static_cast<char>(s[i] - 32) : s[i];
+        if (c != upper[i]) return false;
+    }
+    return true;
 }
+
+}  // namespace
+
+std::optional<float> FloatValue(const QString& input) {
+    // Plain ASCII text of sane length is parsed here without allocating; anything else
+    // (other scripts, whose upper case may still spell "INF", or huge texts) takes the
+    // general path so that both accept exactly the same texts.
+    constexpr qsizetype kFastLimit = 64;
+    qsizetype begin = 0, end = input.size();
+    while (begin < end && input[begin].isSpace()) ++begin;
+    while (end > begin && input[end - 1].isSpace()) --end;
+    if (end - begin > kFastLimit) return FloatValueGeneral(input);
+    char buf[kFastLimit];
+    const size_t n = static_cast<size_t>(end - begin);
+    for (size_t i = 0; i < n; ++i) {
+        const char16_t c = input[begin + static_cast<qsizetype>(i)].unicode();
+        if (c >= 0x80) return FloatValueGeneral(input);
+        buf[i] = static_cast<char>(c);
+    }
+    if (EqualsUpper(buf, n, "NAN")) return std::numeric_limits<float>::quiet_NaN();
+    if (EqualsUpper(buf, n, "INF") || EqualsUpper(buf, n, "+INF"))
+        return std::numeric_limits<float>::infinity();
+    if (EqualsUpper(buf, n, "-INF")) return -std::numeric_limits<float>::infinity();
+
+    // Sign, digits with an optional point, optional exponent; nothing else.
+    size_t i = 0;
+    auto digit = [&](size_t at) { return at < n && buf[at] >= '0' && buf[at] <= '9'; };
+    if (i < n && (buf[i] == '+' || buf[i] == '-')) ++i;
+    int digits = 0;
+    while (digit(i)) ++i, ++digits;
+    if (i < n && buf[i] == '.') {
+        ++i;
+        while (digit(i)) ++i, ++digits;
+    }
+    if (digits == 0) return std::nullopt;
+    if (i < n && (buf[i] == 'e' || buf[i] == 'E')) {
+        ++i;
+        if (i < n && (buf[i] == '+' || buf[i] == '-')) ++i;
+        if (!digit(i)) return std::nullopt;
+        while (digit(i)) ++i;
+    }
+    if (i != n) return std::nullopt;
+    // from_chars takes no '+'; it rounds correctly, as the general conversion does.
+    const char* first = buf[0] == '+' ? buf + 1 : buf;
+    double d = 0;
+    const auto [ptr, ec] = std::from_chars(first, buf + n, d);
+    // Out of range (overflow, underflow, subnormals) is rare: let the general path decide.
+    if (ec != std::errc() || ptr != buf + n) return FloatValueGeneral(input);
+    if (!std::isfinite(d)) return std::nullopt;
+    const auto f = static_cast<float>(d);  // round to nearest
+    if (std::isinf(f)) return std::nullopt;
+    return f;
+}
+
+QString FloatText(float value) { return QString(FloatChars(value).View()); }
 
 }  // namespace r4t8

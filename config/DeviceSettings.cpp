@@ -2,6 +2,8 @@
 
 #include "protocol/Interfaces.h"
 
+#include <QHash>
+
 #include <limits>
 
 namespace r4t8 {
@@ -162,6 +164,18 @@ const std::vector<FieldSpec>& AllSpecs() {
     return specs;
 }
 
+// Every access goes by control name, many times per block: a hash, not a scan.
+const QHash<QString, int>& SpecIndex() {
+    static const QHash<QString, int> index = [] {
+        QHash<QString, int> h;
+        const std::vector<FieldSpec>& specs = AllSpecs();
+        h.reserve(static_cast<qsizetype>(specs.size()));
+        for (size_t i = 0; i < specs.size(); ++i) h.insert(specs[i].name, static_cast<int>(i));
+        return h;
+    }();
+    return index;
+}
+
 // Whole text as a signed decimal integer within int range, nothing else around it.
 bool ParseWholeInt(const QString& text, long long& out) {
     int i = 0;
@@ -196,29 +210,31 @@ DeviceSettings::DeviceSettings(IUserInterface* ui) : m_ui(ui) {
         v.checked = s.defaultChecked;
         v.time = s.defaultTime;
         v.enabled = s.defaultEnabled;
-        m_values.emplace(s.name, v);
+        m_values.push_back(std::move(v));
     }
 }
 
 const std::vector<FieldSpec>& DeviceSettings::Specs() const { return AllSpecs(); }
 
+int DeviceSettings::IndexOf(const QString& name) const { return SpecIndex().value(name, -1); }
+
 const FieldSpec* DeviceSettings::Spec(const QString& name) const {
-    for (const FieldSpec& s : AllSpecs())
-        if (s.name == name) return &s;
-    return nullptr;
+    const int i = IndexOf(name);
+    return i < 0 ? nullptr : &AllSpecs()[static_cast<size_t>(i)];
 }
 
 DeviceSettings::Value* DeviceSettings::Find(const QString& name) {
-    auto it = m_values.find(name);
-    return it == m_values.end() ? nullptr : &it->second;
+    const int i = IndexOf(name);
+    return i < 0 ? nullptr : &m_values[static_cast<size_t>(i)];
 }
 
 const DeviceSettings::Value* DeviceSettings::Find(const QString& name) const {
-    auto it = m_values.find(name);
-    return it == m_values.end() ? nullptr : &it->second;
+    const int i = IndexOf(name);
+    return i < 0 ? nullptr : &m_values[static_cast<size_t>(i)];
 }
 
 void DeviceSettings::Notify(const QString& name) {
+    if (m_listeners.empty()) return;
     // A listener may add or remove listeners; iterate over a snapshot.
     const auto listeners = m_listeners;
     for (const auto& [id, listener] : listeners)
@@ -231,10 +247,10 @@ QString DeviceSettings::Text(const QString& name) const {
 }
 
 void DeviceSettings::SetText(const QString& name, const QString& text) {
-    Value* v = Find(name);
-    if (!v) return;
-    const FieldSpec* spec = Spec(name);
-    if (spec && spec->kind == FieldKind::Choice) {
+    const int i = IndexOf(name);
+    if (i < 0) return;
+    Value* v = &m_values[static_cast<size_t>(i)];
+    if (AllSpecs()[static_cast<size_t>(i)].kind == FieldKind::Choice) {
         SetComboText(name, text);
         return;
     }
@@ -242,6 +258,15 @@ void DeviceSettings::SetText(const QString& name, const QString& text) {
     v->text = text;
     Notify(name);
     if (name == QLatin1String("edt_gprstimeup")) CheckGprsTimeLimit();
+}
+
+void DeviceSettings::SetLatin1Text(const QString& name, QLatin1StringView text) {
+    const int i = IndexOf(name);
+    if (i < 0) return;
+    const Value& v = m_values[static_cast<size_t>(i)];
+    const bool combo = AllSpecs()[static_cast<size_t>(i)].kind == FieldKind::Choice;
+    if (v.text == text && (!combo || v.index == -1)) return;
+    SetText(name, QString(text));
 }
 
 int DeviceSettings::Index(const QString& name) const {

@@ -67,6 +67,9 @@ public:
     // runs the upload-mode rules. Unknown names are ignored (getters give empty values).
     QString Text(const QString& name) const;  // edits; for a combo its text
     void SetText(const QString& name, const QString& text);
+    // The same as SetText with that text as a QString, but builds no string when the field
+    // already holds it (the block decoders set every field on each read).
+    void SetLatin1Text(const QString& name, QLatin1StringView text);
 
     int Index(const QString& name) const;  // combos; -1 when no item is selected
     void SetIndex(const QString& name, int index);  // out of range: no selection
@@ -112,12 +115,13 @@ private:
     };
     Value* Find(const QString& name);
     const Value* Find(const QString& name) const;
+    int IndexOf(const QString& name) const;  // position in Specs(); -1 when unknown
     void Notify(const QString& name);
     void ApplyChainRule(const QString& name);
     void CheckGprsTimeLimit();
 
     IUserInterface* m_ui;
-    std::map<QString, Value> m_values;
+    std::vector<Value> m_values;  // in the order of Specs()
     std::map<int, Listener> m_listeners;
     int m_nextListener = 1;
     bool m_inLimitCheck = false;
