@@ -23,6 +23,7 @@
 #include "ui/window/KeyAcceptors.h"
 #include "ui/window/LampBitmaps.h"
 #include "ui/window/StatusPanels.h"
+#include "ui/window/ArchivePage.h"
 #include "ui/window/WindowUserInterface.h"
 
 namespace r4t8 {
@@ -173,6 +174,10 @@ Tfrm_mset::Tfrm_mset(DeviceSettings& settings, IMessagePresenter& presenter, QWi
         (this->*def.build)(page);
         m_pages->addTab(page, def.title);
     }
+    // Last, so the hidden pages keep their places; it shows after "其它操作".
+    m_archivePage = new ArchivePage(m_settings, *m_ui);
+    m_archivePage->setObjectName(QStringLiteral("ts_archive"));
+    m_pages->addTab(m_archivePage, QStringLiteral("备份"));
     // The two pages of the system's own: live controls, never shown.
     m_pages->setTabVisible(3, false);
     m_pages->setTabVisible(4, false);

@@ -34,6 +34,7 @@ class QTimeEdit;
 
 namespace r4t8 {
 
+class ArchivePage;
 class DeviceSession;
 class IFileChooser;
 class StatusPanels;
@@ -77,7 +78,9 @@ class Tfrm_mset : public QWidget {
 
     // The composition root; the buttons that talk to the controller call into it. Null
     // leaves them without effect (they are disabled until a login through it anyway).
-    void AttachSession(DeviceSession* session) { m_session = session; }
+    void AttachSession(DeviceSession* session);
+    // The "备份" page; "写入设置" writes through its safe write once a session is attached.
+    ArchivePage* Archive() const { return m_archivePage; }
     void btn7Click();
 
     // Settings file buttons: the dialogs, and the clock for the proposed file name.
@@ -188,6 +191,7 @@ class Tfrm_mset : public QWidget {
     QPushButton* btn_stop = nullptr;
     QPushButton* btn_industrial = nullptr;
     QTabWidget* m_pages = nullptr;
+    ArchivePage* m_archivePage = nullptr;
     QDateEdit* DateTimePicker1 = nullptr;
     QDateEdit* DateTimePicker2 = nullptr;
     QPushButton* Button1 = nullptr;

@@ -23,6 +23,7 @@
 #include "ui/window/FileChooser.h"
 #include "ui/window/KeyAcceptors.h"
 #include "ui/window/StatusPanels.h"
+#include "ui/window/ArchivePage.h"
 #include "ui/window/WindowUserInterface.h"
 #include "ui/window/umset.h"
 
@@ -160,7 +161,12 @@ void Tfrm_mset::ConnectLocalButtons() {
         });
     };
     viaSession(btn_load, [](DeviceSession& s) { s.Config().btn_loadClick(); });
-    viaSession(btn_down, [](DeviceSession& s) { s.Config().btn_downClick(); });
+    viaSession(btn_down, [this](DeviceSession& s) {
+        if (SafeWrite* safe = m_archivePage->Safe())
+            safe->WriteSettings();
+        else
+            s.Config().btn_downClick();
+    });
     viaSession(btn_stop, [](DeviceSession& s) { s.btn_stopClick(); });
     viaSession(btn_industrial, [](DeviceSession& s) { s.Operations().btn_industrialClick(); });
     viaSession(Button1, [this](DeviceSession& s) {
@@ -179,6 +185,11 @@ void Tfrm_mset::ConnectLocalButtons() {
     viaSession(Button5, [](DeviceSession& s) { s.Operations().Button5Click(); });
     viaSession(btn_padlockregulation,
                [](DeviceSession& s) { s.Operations().btn_padlockregulationClick(); });
+}
+
+void Tfrm_mset::AttachSession(DeviceSession* session) {
+    m_session = session;
+    m_archivePage->Attach(session, m_time);
 }
 
 void Tfrm_mset::btn7Click() {

@@ -1,0 +1,175 @@
+// The archive page on its own, offscreen: the list, loading, comparing, the remembered check
+// box, and a restore through a session.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTemporaryDir>
+
+#include "../support/FakeTimeSource.h"
+#include "../support/FakeUserInterface.h"
+#include "protocol/session/DeviceSession.h"
+#include "ui/window/ArchivePage.h"
+#include "ui/window/umset.h"
+
+namespace r4t8 {
+namespace {
+
+using testing::FakeTimeSource;
+using testing::FakeUserInterface;
+
+class NullPort : public IPort {
+public:
+    bool WriteBytes(const uint8_t* data, size_t count) override {
+        if (count > 3) codes.push_back(UnescapeFrame(data + 1, count - 2)[2]);
+        return true;
+    }
+    std::vector<uint8_t> codes;
+};
+
+class ArchivePageTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        ConfigArchive archive(Root());
+        DeviceSettings older;
+        older.SetText("edt_tel1", "13800000001");
+        ASSERT_FALSE(EncodeBlocks(older, olderBlocks));
+        DeviceSettings newer;
+        newer.SetText("edt_id", "42");
+        RawBlocks newerBlocks;
+        ASSERT_FALSE(EncodeBlocks(newer, newerBlocks));
+        QString error;
+        const QDateTime t(QDate(2026, 12, 8), QTime(3, 10, 36));
+        ASSERT_TRUE(archive.Store(olderBlocks, older, "R4T1", t, error));
+        ASSERT_TRUE(archive.Store(newerBlocks, newer, "R4T3", t.addSecs(3600), error));
+    }
+    QString Root() const { return dir.path() + "/archive"; }
+    QString Prefs() const { return dir.path() + "/prefs.ini"; }
+    std::unique_ptr<ArchivePage> Page() {
+        return std::make_unique<ArchivePage>(settings, ui, Root(), Prefs());
+    }
+    template <typename T>
+    T* Find(QWidget& page, const char* name) {
+        return page.findChild<T*>(QString::fromLatin1(name));
+    }
+
+    QTemporaryDir dir;
+    FakeUserInterface ui;
+    DeviceSettings settings;
+    RawBlocks olderBlocks{};
+};
+
+TEST_F(ArchivePageTest, ListsBackupsNewestFirst) {
+    auto page = Page();
+    auto* table = Find<QTableWidget>(*page, "grd_backups");
+    ASSERT_EQ(table->rowCount(), 2);
+    const QStringList row0{table->item(0, 0)->text(), table->item(0, 1)->text(),
+                           table->item(0, 2)->text()};
+    EXPECT_EQ(row0, (QStringList{"2026-12-08 04:10:36", "000000000000042", "R4T3"}));
+    EXPECT_EQ(table->item(1, 2)->text(), QStringLiteral("R4T1"));
+    EXPECT_EQ(table->horizontalHeaderItem(1)->text(), QStringLiteral("设备号"));
+}
+
+TEST_F(ArchivePageTest, LoadsAndComparesTheSelectedBackup) {
+    auto page = Page();
+    Find<QPushButton>(*page, "btn_archive_compare")->click();  // nothing selected
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text, QStringLiteral("请先选择一个备份"));
+
+    page->SelectRow(1);
+    Find<QPushButton>(*page, "btn_archive_compare")->click();
+    ASSERT_EQ(ui.messages.size(), 2u);
+    EXPECT_TRUE(ui.messages[1].text.contains(QStringLiteral("13800000001 → ")))
+        << ui.messages[1].text.toStdString();
+    EXPECT_EQ(ui.messages[1].text.count('\n'), 1);  // one differing field
+
+    Find<QPushButton>(*page, "btn_archive_load")->click();
+    EXPECT_EQ(settings.Text("edt_tel1"), QStringLiteral("13800000001"));
+    Find<QPushButton>(*page, "btn_archive_compare")->click();
+    EXPECT_EQ(ui.messages.back().text, QStringLiteral("窗口中的设置与此备份相同"));
+}
+
+TEST_F(ArchivePageTest, ConfirmChoiceIsOffByDefaultAndRemembered) {
+    {
+        auto page = Page();
+        auto* box = Find<QCheckBox>(*page, "chk_confirm_changes");
+        EXPECT_FALSE(box->isChecked());
+        box->setChecked(true);
+    }
+    auto page = Page();
+    EXPECT_TRUE(page->ConfirmBeforeWrite());
+    NullPort port;
+    FakeTimeSource time;
+    DeviceSession session(port, time, ui, settings);
+    page->Attach(&session, &time);
+    ASSERT_NE(page->Safe(), nullptr);
+    EXPECT_TRUE(page->Safe()->Options().confirmChanges);
+    page->Attach(nullptr, nullptr);
+    EXPECT_EQ(page->Safe(), nullptr);
+}
+
+TEST_F(ArchivePageTest, RestoreAsksAndThenStartsWithTheBackupRead) {
+    auto page = Page();
+    NullPort port;
+    FakeTimeSource time;
+    DeviceSession session(port, time, ui, settings);
+    page->Attach(&session, &time);
+    page->SelectRow(1);
+    ui.answers = {MsgAnswer::No};
+    Find<QPushButton>(*page, "btn_archive_restore")->click();
+    EXPECT_TRUE(port.codes.empty());
+    ui.answers = {MsgAnswer::Yes};
+    Find<QPushButton>(*page, "btn_archive_restore")->click();
+    EXPECT_EQ(port.codes, std::vector<uint8_t>{cmd_read_block});
+    page->Attach(nullptr, nullptr);
+}
+
+class AnswerYes : public IMessagePresenter {
+public:
+    MsgAnswer Present(const QString&, const QString&, MsgButtons buttons) override {
+        return buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::Yes;
+    }
+};
+
+TEST(WindowArchiveHook, PageFollowsOtherOperationsAndWriteGoesThroughTheSafeWrite) {
+    DeviceSettings settings;
+    AnswerYes presenter;
+    Tfrm_mset window(settings, presenter);
+    QTabWidget* pages = window.Pages();
+    QStringList visible;
+    for (int i = 0; i < pages->count(); ++i)
+        if (pages->isTabVisible(i)) visible << pages->tabText(i);
+    const int operations = static_cast<int>(visible.indexOf(QStringLiteral("其它操作")));
+    ASSERT_GE(operations, 0);
+    ASSERT_LT(operations + 1, visible.size());
+    EXPECT_EQ(visible.at(operations + 1), QStringLiteral("备份"));
+
+    NullPort port;
+    FakeTimeSource time;
+    DeviceSession session(port, time, window.UserInterface(), settings);
+    window.SetTimeSource(&time);
+    window.AttachSession(&session);
+    ASSERT_NE(window.Archive()->Safe(), nullptr);
+    window.SetDeviceControlsEnabled(true);
+    auto* write = window.findChild<QPushButton*>(QStringLiteral("btn_down"));
+    ASSERT_NE(write, nullptr);
+    write->click();
+    // The backup read comes before any erase.
+    EXPECT_EQ(port.codes, std::vector<uint8_t>{cmd_read_block});
+    window.AttachSession(nullptr);
+    EXPECT_EQ(window.Archive()->Safe(), nullptr);
+}
+
+}  // namespace
+}  // namespace r4t8
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
