@@ -126,6 +126,8 @@ void ChartPage::DrawSpeed() {
     if (!PointRange({&m_series.speed}, false, y0, y1)) y0 = y1 = 0;
     QDateTimeAxis* x = TimeAxis(chart, x0, x1);
     QValueAxis* y = ValueAxis(chart, std::min(0.0, y0), y1, Qt::AlignLeft, QStringLiteral("km/h"));
+    // A speed is never below zero: no room under it.
+    y->setMin(std::min(0.0, y0));
     AddSegments(chart, m_series.speed, QStringLiteral("速度"), QColor(0x94, 0x67, 0xbd), x, y,
                 [](const QPointF& p) {
                     return ChartTimeText(p.x()) + QStringLiteral("  ") + ValueText(p.y()) +

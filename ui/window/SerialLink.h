@@ -19,7 +19,7 @@ class ISerialLink {
 struct PortChoice {
     QString name;         // what the port component accepts, e.g. /dev/ttyUSB0
     QString description;  // shown as the item's tool tip
-    QString label;        // the adapter's name, shown beside `name` in the drop-down list
+    QString label{};      // the adapter's name, shown beside `name` in the drop-down list
 };
 
 }  // namespace r4t8
