@@ -1,10 +1,10 @@
 #include "config/ConfigSequences.h"
 
-#include "config/BlockCodecs.h"
-
 #include <array>
 #include <cstring>
 #include <utility>
+
+#include "config/BlockCodecs.h"
 
 namespace r4t8 {
 
@@ -51,6 +51,18 @@ void ConfigSequences::AbandonRawRead() {
 }
 
 void ConfigSequences::OnReadReply(const ReplyRecord& reply) {
+    if (reply.payloadCount < kBlockSize) {
+        // A reply without a whole block (a refusal) must not be stored and decoded as one.
+        m_readStep = 0;
+        ClearConfigImage(m_image);
+        if (m_rawReadDone) {
+            AbandonRawRead();
+            return;
+        }
+        m_ui.ShowMessage(QStringLiteral("读取失败"), kCaption, MsgButtons::Ok);
+        m_ui.OperationFinished(Operation::ReadSettings, Outcome::Failed);
+        return;
+    }
     m_ui.SetProgress(m_readStep * 20 + 10);
     const ConfigBlock block = kOrder[m_readStep < 4 ? m_readStep : 0];
     StoreReply(m_image, BlockAddress(block), reply);
@@ -115,6 +127,7 @@ void ConfigSequences::WriteBlocksRaw(const RawBlocks& blocks) {
 void ConfigSequences::StartWrite() {
     AbandonRawRead();
     m_writeStep = 0;
+    m_blockRetried = false;
     m_lastWritten.fill(0xFF);
     ClearConfigImage(m_image);
     m_sender.SendFrame(BuildEraseBlockFrame(kPhoneBlockAddress));
@@ -157,10 +170,20 @@ void ConfigSequences::OnWriteReply(const ReplyRecord& reply) {
     const bool stepsPending = m_writeStep >= 1 && m_writeStep <= 4;
     if (outstanding != cmd_write_block && stepsPending) return;
     if (!StatusOk(reply)) {
+        // The controller takes a write only into an erased block. When the reply to an
+        // earlier copy was lost, the resent copy finds the block written already and is
+        // refused: erase and write that block once more instead of reporting a failure.
+        if (stepsPending && m_sender.OutstandingResends() > 0 && !m_blockRetried) {
+            m_blockRetried = true;
+            --m_writeStep;
+            m_sender.SendFrame(BuildEraseBlockFrame(BlockAddress(kOrder[m_writeStep])));
+            return;
+        }
         m_ui.ShowMessage(QStringLiteral("写入失败"), kCaption, MsgButtons::Ok);
         m_ui.OperationFinished(Operation::WriteSettings, Outcome::Failed);
         return;
     }
+    m_blockRetried = false;
     m_ui.SetProgress(m_writeStep * 20);
     if (m_writeStep >= 1 && m_writeStep <= 3) {
         const ConfigBlock next = kOrder[m_writeStep];

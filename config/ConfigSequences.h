@@ -15,7 +15,7 @@
 namespace r4t8 {
 
 class ConfigSequences {
-public:
+  public:
     ConfigSequences(ISender& sender, IUserInterface& ui, DeviceSettings& settings,
                     ConfigImage& image);
 
@@ -43,7 +43,7 @@ public:
     uint8_t ReadStep() const { return m_readStep; }
     uint8_t WriteStep() const { return m_writeStep; }
 
-private:
+  private:
     // Shows which field cannot be written and ends the write; true when it did.
     bool RefuseIfInvalid(ConfigBlock block);
     void StartWrite();
@@ -60,6 +60,7 @@ private:
     RawBlocks m_rawRead{};
     std::optional<RawBlocks> m_rawWrite;  // set while a raw write runs
     RawBlocks m_lastWritten{};
+    bool m_blockRetried = false;  // the current block was erased again after a resent write
 };
 
 }  // namespace r4t8

@@ -1,11 +1,10 @@
 #include "config/RawBlocks.h"
 
-#include "config/TextCodec.h"
-
 #include <QStringList>
-
 #include <algorithm>
 #include <cstring>
+
+#include "config/TextCodec.h"
 
 namespace r4t8 {
 
@@ -46,15 +45,15 @@ QString BlockGroupName(ConfigBlock block) {
 
 void CopyBlocksToImage(const RawBlocks& blocks, ConfigImage& image) {
     for (ConfigBlock block : kBlockOrder)
-        std::memcpy(image.data() + BlockAddress(block), blocks.data() + RawIndex(block) * kBlockSize,
-                    kBlockSize);
+        std::memcpy(image.data() + BlockAddress(block),
+                    blocks.data() + RawIndex(block) * kBlockSize, kBlockSize);
 }
 
 RawBlocks BlocksFromImage(const ConfigImage& image) {
     RawBlocks blocks;
     for (ConfigBlock block : kBlockOrder)
-        std::memcpy(blocks.data() + RawIndex(block) * kBlockSize, image.data() + BlockAddress(block),
-                    kBlockSize);
+        std::memcpy(blocks.data() + RawIndex(block) * kBlockSize,
+                    image.data() + BlockAddress(block), kBlockSize);
     return blocks;
 }
 
@@ -74,8 +73,8 @@ QString BlockNames(const std::vector<ConfigBlock>& blocks) {
 }
 
 QString DeviceNumberOf(const RawBlocks& blocks) {
-    const uint8_t* field = blocks.data() + RawIndex(ConfigBlock::SystemBlock) * kBlockSize +
-                           kDeviceNumberOffset;
+    const uint8_t* field =
+        blocks.data() + RawIndex(ConfigBlock::SystemBlock) * kBlockSize + kDeviceNumberOffset;
     std::vector<uint8_t> kept;
     for (size_t i = 0; i < kDeviceNumberWidth; ++i)
         if (field[i] != 0xFF && field[i] != 0x00 && field[i] != ' ') kept.push_back(field[i]);
@@ -97,7 +96,8 @@ bool DecodeBlocks(const RawBlocks& blocks, DeviceSettings& settings) {
     image.fill(0xFF);
     CopyBlocksToImage(blocks, image);
     bool complete = true;
-    for (ConfigBlock block : kBlockOrder) complete = DecodeBlock(block, image, settings) && complete;
+    for (ConfigBlock block : kBlockOrder)
+        complete = DecodeBlock(block, image, settings) && complete;
     return complete;
 }
 

@@ -22,7 +22,7 @@ using testing::FakeTimeSource;
 using testing::FakeUserInterface;
 
 class NullPort : public IPort {
-public:
+  public:
     bool WriteBytes(const uint8_t* data, size_t count) override {
         if (count > 3) codes.push_back(UnescapeFrame(data + 1, count - 2)[2]);
         return true;
@@ -31,7 +31,7 @@ public:
 };
 
 class ArchivePageTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         ConfigArchive archive(Root());
@@ -129,7 +129,7 @@ TEST_F(ArchivePageTest, RestoreAsksAndThenStartsWithTheBackupRead) {
 }
 
 class AnswerYes : public IMessagePresenter {
-public:
+  public:
     MsgAnswer Present(const QString&, const QString&, MsgButtons buttons) override {
         return buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::Yes;
     }

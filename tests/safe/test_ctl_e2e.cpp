@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-
 #include <array>
 #include <cstring>
 #include <fstream>
@@ -71,8 +70,7 @@ std::vector<uint8_t> Requests(const SimProcess& sim) {
     return codes;
 }
 
-void EditIni(const std::string& path,
-             std::initializer_list<std::array<const char*, 3>> entries) {
+void EditIni(const std::string& path, std::initializer_list<std::array<const char*, 3>> entries) {
     ProfileFile file;
     file.Load(QString::fromStdString(path));
     for (const auto& e : entries) file.WriteString(e[0], e[1], QString::fromUtf8(e[2]));
@@ -86,7 +84,7 @@ QString IniValue(const QString& path, const char* section, const char* key) {
 }
 
 const std::vector<uint8_t> kReads{kRead, kRead, kRead, kRead};
-const std::vector<uint8_t> kWriteSequence{kErase, kWrite, kErase, kWrite, kErase,
+const std::vector<uint8_t> kWriteSequence{kErase, kWrite, kErase, kWrite,    kErase,
                                           kWrite, kErase, kWrite, kWriteDone};
 
 std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> parts) {
@@ -96,7 +94,7 @@ std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> parts) {
 }
 
 class CtlE2e : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
 
     std::string Path(const QString& name) const { return m_dir.filePath(name).toStdString(); }
@@ -129,8 +127,8 @@ protected:
         QStringList out;
         QDir root(m_dir.filePath("archive"));
         for (const QString& sub : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-            for (const QString& f : QDir(root.filePath(sub)).entryList({"*.bin"}, QDir::Files,
-                                                                       QDir::Name))
+            for (const QString& f :
+                 QDir(root.filePath(sub)).entryList({"*.bin"}, QDir::Files, QDir::Name))
                 out << root.filePath(sub) + '/' + f;
         return out;
     }
@@ -212,8 +210,8 @@ TEST_F(CtlE2e, NoBackupNoVerifySendsTheWriteSequenceOnly) {
     ASSERT_EQ(Ctl(sim, {"read", "--ini", ini}).status, 0);
     const size_t afterRead = Requests(sim).size();
     // --verify is still accepted, and --no-verify wins.
-    const CtlResult w = Ctl(sim, {"write", "--ini", ini, "--no-backup", "--verify",
-                                  "--no-verify", "--dir", Archive()});
+    const CtlResult w = Ctl(
+        sim, {"write", "--ini", ini, "--no-backup", "--verify", "--no-verify", "--dir", Archive()});
     ASSERT_EQ(w.status, 0) << w.err;
     const std::vector<uint8_t> all = Requests(sim);
     EXPECT_EQ(std::vector<uint8_t>(all.begin() + static_cast<long>(afterRead), all.end()),
@@ -312,7 +310,8 @@ TEST_F(CtlE2e, ExitStatusOfFailuresAndUsageErrors) {
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("擦出失败"), std::string::npos) << refused.err;
 
-    const CtlResult wrongPassword = Ctl(sim, {"backup", "--dir", Archive()}, {"--password", "1111"});
+    const CtlResult wrongPassword =
+        Ctl(sim, {"backup", "--dir", Archive()}, {"--password", "1111"});
     EXPECT_EQ(wrongPassword.status, 1);
     EXPECT_NE(wrongPassword.err.find("密码错误"), std::string::npos);
 

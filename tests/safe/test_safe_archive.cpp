@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-
 #include <fstream>
 
 #include "ui/file/ConfigArchive.h"
@@ -71,8 +70,8 @@ TEST(Archive, StoresListsNewestFirstAndLoadsBack) {
     const auto second = archive.Store(blocks, decoded, "R4T1", t0, error);
     ASSERT_TRUE(second);
     EXPECT_NE(second->BinPath(), first->BinPath());
-    const auto third = archive.Store(WithDeviceNumber("000000000000000"), decoded, "R4T2",
-                                     t0.addSecs(60), error);
+    const auto third =
+        archive.Store(WithDeviceNumber("000000000000000"), decoded, "R4T2", t0.addSecs(60), error);
     ASSERT_TRUE(third);
 
     const auto list = archive.List();

@@ -22,7 +22,7 @@ ReplyRecord Reply(uint8_t command, const uint8_t* data, size_t count) {
 ReplyRecord Status(uint8_t command, uint8_t status) { return Reply(command, &status, 1); }
 
 class RawSequences : public ::testing::Test {
-protected:
+  protected:
     RawSequences() : config(sender, ui, settings, image) {
         for (size_t i = 0; i < blocks.size(); ++i) blocks[i] = static_cast<uint8_t>(i * 13 + 1);
     }

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
-
 #include <cstring>
 #include <deque>
 #include <fstream>
@@ -21,7 +20,7 @@ using testing::FakeUserInterface;
 // Answers every request from a memory image; replies are queued and handed to the session
 // by Pump(), so they never arrive inside the send that asked for them.
 class FakeController : public IPort {
-public:
+  public:
     FakeController() { memory.fill(0xFF); }
 
     bool WriteBytes(const uint8_t* data, size_t count) override {
@@ -84,14 +83,14 @@ public:
     int refuseErase = 0;  // the nth erase is refused; 0: none
     int erases = 0;
 
-private:
+  private:
     void Reply(uint8_t command, const Bytes& payload) {
         pending.push_back(EscapeFrame(BuildReplyFrame(command, payload)));
     }
 };
 
 class SafeWriteTest : public ::testing::Test {
-protected:
+  protected:
     SafeWriteTest()
         : settings(&ui),
           session(controller, time, ui, settings),
@@ -245,7 +244,7 @@ TEST_F(SafeWriteTest, ConfirmationListsTheChangesAndNoStopsBeforeTheErase) {
     const QString text = ui.messages[0].text;
     EXPECT_TRUE(text.contains(QStringLiteral("13512345678"))) << text.toStdString();
     EXPECT_EQ(text.count('\n'), 2) << text.toStdString();  // heading, one field, question
-    EXPECT_TRUE(archive.List().empty());  // backing up was switched off
+    EXPECT_TRUE(archive.List().empty());                   // backing up was switched off
 }
 
 TEST_F(SafeWriteTest, InvalidFieldIsReportedWithoutABackupRead) {

@@ -1,8 +1,5 @@
 #include "ui/file/ConfigArchive.h"
 
-#include "protocol/Interfaces.h"
-#include "ui/file/SettingsFile.h"
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -10,8 +7,10 @@
 #include <QJsonObject>
 #include <QSaveFile>
 #include <QStandardPaths>
-
 #include <algorithm>
+
+#include "protocol/Interfaces.h"
+#include "ui/file/SettingsFile.h"
 
 namespace r4t8 {
 
@@ -21,7 +20,7 @@ const QString kStampFormat = QStringLiteral("yyyy-MM-dd_HH-mm-ss");
 
 // SettingsFile reports through a message box; here the reason goes into the backup's error.
 class CollectingUi : public IUserInterface {
-public:
+  public:
     MsgAnswer ShowMessage(const QString& text, const QString&, MsgButtons) override {
         message = text;
         return MsgAnswer::Ok;
@@ -68,9 +67,8 @@ QString ConfigArchive::FolderName(const QString& deviceNumber, const QString& mo
 }
 
 std::optional<BackupEntry> ConfigArchive::Store(const RawBlocks& blocks,
-                                                const DeviceSettings& decoded,
-                                                const QString& model, const QDateTime& now,
-                                                QString& error) {
+                                                const DeviceSettings& decoded, const QString& model,
+                                                const QDateTime& now, QString& error) {
     BackupEntry entry;
     entry.deviceNumber = DeviceNumberOf(blocks);
     entry.model = model;

@@ -5,7 +5,6 @@
 
 #include <QDateTime>
 #include <QString>
-
 #include <optional>
 #include <vector>
 
@@ -27,7 +26,7 @@ struct BackupEntry {
 };
 
 class ConfigArchive {
-public:
+  public:
     explicit ConfigArchive(QString root);
     // Under the user's data folder, shared by the window and r4t8ctl.
     static QString DefaultRoot();
@@ -46,7 +45,7 @@ public:
     // bytes.
     static std::optional<RawBlocks> LoadBlocks(const QString& binPath, QString& error);
 
-private:
+  private:
     QString m_root;
 };
 

@@ -167,8 +167,8 @@ void SafeWrite::OnVerifyRead(bool ok, const RawBlocks& blocks) {
         }
         return;
     }
-    const QString text = QStringLiteral("校验失败，控制器中的以下设置与写入的不一致：") +
-                         BlockNames(differing);
+    const QString text =
+        QStringLiteral("校验失败，控制器中的以下设置与写入的不一致：") + BlockNames(differing);
     if (m_restoring || !m_report.backupBlocks) {
         if (!m_restoring) m_report.mismatched = differing;
         Fail(Outcome::Failed, text);
@@ -176,8 +176,8 @@ void SafeWrite::OnVerifyRead(bool ok, const RawBlocks& blocks) {
     }
     m_report.mismatched = differing;
     m_report.error = text;
-    if (m_ui.ShowMessage(text + QStringLiteral("\n是否恢复备份？"), kQuestion,
-                         MsgButtons::YesNo) != MsgAnswer::Yes) {
+    if (m_ui.ShowMessage(text + QStringLiteral("\n是否恢复备份？"), kQuestion, MsgButtons::YesNo) !=
+        MsgAnswer::Yes) {
         Finish(Outcome::Failed);
         return;
     }

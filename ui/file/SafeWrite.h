@@ -5,7 +5,6 @@
 #pragma once
 
 #include <QString>
-
 #include <functional>
 #include <optional>
 #include <vector>
@@ -36,7 +35,7 @@ struct SafeWriteReport {
 };
 
 class SafeWrite {
-public:
+  public:
     SafeWrite(DeviceSession& session, ConfigArchive& archive, ITimeSource& time,
               IUserInterface& ui);
     ~SafeWrite();
@@ -61,7 +60,7 @@ public:
         m_onFinished = std::move(callback);
     }
 
-private:
+  private:
     enum class Job { Settings, Blocks, BackupOnly };
     enum class Phase { Idle, BackupRead, Writing, WaitWriteDone, VerifyRead };
 

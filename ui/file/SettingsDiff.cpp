@@ -1,8 +1,8 @@
 #include "ui/file/SettingsDiff.h"
 
-#include "ui/file/SettingsFile.h"
-
 #include <QStringList>
+
+#include "ui/file/SettingsFile.h"
 
 namespace r4t8 {
 
@@ -61,8 +61,8 @@ std::vector<FieldChange> DiffSettings(const DeviceSettings& before, const Device
         // The login password of the settings file is no part of the controller's blocks.
         if (e.section == QLatin1String("COM")) continue;
         if (SameValue(before, after, e)) continue;
-        out.push_back({e.control, Label(after, e.control), ShownValue(before, e),
-                       ShownValue(after, e)});
+        out.push_back(
+            {e.control, Label(after, e.control), ShownValue(before, e), ShownValue(after, e)});
     }
     return out;
 }

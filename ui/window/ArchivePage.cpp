@@ -1,9 +1,5 @@
 #include "ui/window/ArchivePage.h"
 
-#include "protocol/session/DeviceSession.h"
-#include "ui/file/SettingsDiff.h"
-#include "ui/file/SettingsFile.h"
-
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -11,6 +7,10 @@
 #include <QSettings>
 #include <QTableWidget>
 #include <QVBoxLayout>
+
+#include "protocol/session/DeviceSession.h"
+#include "ui/file/SettingsDiff.h"
+#include "ui/file/SettingsFile.h"
 
 namespace r4t8 {
 
@@ -108,7 +108,8 @@ void ArchivePage::Refresh() {
         const BackupEntry& e = m_entries[static_cast<size_t>(row)];
         const QString texts[3] = {e.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
                                   e.deviceNumber, e.model};
-        for (int col = 0; col < 3; ++col) m_table->setItem(row, col, new QTableWidgetItem(texts[col]));
+        for (int col = 0; col < 3; ++col)
+            m_table->setItem(row, col, new QTableWidgetItem(texts[col]));
     }
 }
 
@@ -140,7 +141,8 @@ std::optional<RawBlocks> ArchivePage::SelectedBlocks() {
 }
 
 void ArchivePage::LoadSelected() {
-    if (const BackupEntry* entry = Selected()) SettingsFile::Load(entry->IniPath(), m_settings, m_ui);
+    if (const BackupEntry* entry = Selected())
+        SettingsFile::Load(entry->IniPath(), m_settings, m_ui);
 }
 
 void ArchivePage::RestoreSelected() {
