@@ -90,6 +90,7 @@ class CommandSender : public ISender {
 
     const Bytes& LastFrame() const { return m_lastFrame; }
     int ResendCount() const { return m_resendCount; }
+    int OutstandingResends() const override { return m_resendCount; }
     const ITimer& tmr_cf() const { return *m_tmrCf; }
     // A request held back until the stale replies of its code are in.
     bool HasDeferredFrame() const { return m_hasDeferred; }

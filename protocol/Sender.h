@@ -37,6 +37,8 @@ public:
     // Stages the write frame for the block at `address` of the image, then completes and
     // sends it.
     virtual void PrepareBlockWrite(const ConfigImage& image, uint32_t address) = 0;
+    // How often the outstanding request has been resent so far (0: sent once).
+    virtual int OutstandingResends() const { return 0; }
     virtual void SendBlockWrite() = 0;
 };
 

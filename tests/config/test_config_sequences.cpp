@@ -223,3 +223,64 @@ TEST_F(Sequences, SecondWriteClickRestartsAtTheFirstErase) {
 
 }  // namespace
 }  // namespace r4t8
+
+namespace r4t8 {
+namespace {
+
+// A lost write reply: the resent copy meets a written block and is refused. The block is
+// erased and written once more, and the write goes on; a second refusal is a real failure.
+TEST_F(Sequences, RefusedResentWriteErasesAndWritesTheBlockAgain) {
+    seq.btn_downClick();
+    Confirm();  // erase 1024
+    ASSERT_EQ(sender.outstanding, cmd_write_block);
+    const Bytes first = WriteData(1);
+    sender.resends = 1;
+    seq.OnWriteReply(Status(cmd_write_block, 0));
+    EXPECT_TRUE(ui.MessageTexts().isEmpty());
+    ASSERT_EQ(sender.frames.size(), 3u);
+    EXPECT_EQ(sender.frames[2], BuildEraseBlockFrame(kPhoneBlockAddress));
+    sender.resends = 0;
+    Confirm();  // the new erase of 1024
+    ASSERT_EQ(sender.frames.size(), 4u);
+    EXPECT_EQ(WriteData(3), first);
+    EXPECT_EQ(seq.WriteStep(), 1);
+    while (!ui.MessageTexts().contains(QStringLiteral("写入成功"))) {
+        ASSERT_LT(sender.frames.size(), 20u);
+        Confirm();
+    }
+    EXPECT_EQ(sender.frames.size(), 4u + 6u + 1u);  // the six remaining steps and write-done
+}
+
+TEST_F(Sequences, RetriedBlockRefusedAgainFails) {
+    seq.btn_downClick();
+    Confirm();
+    sender.resends = 2;
+    seq.OnWriteReply(Status(cmd_write_block, 0));  // retried
+    Confirm();                                     // erase again
+    seq.OnWriteReply(Status(cmd_write_block, 0));  // still refused: no second retry
+    EXPECT_EQ(ui.MessageTexts(), QStringList{QStringLiteral("写入失败")});
+    EXPECT_EQ(ui.outcomes.back(), std::make_pair(Operation::WriteSettings, Outcome::Failed));
+}
+
+TEST_F(Sequences, RefusedWriteSentOnceIsAFailure) {
+    seq.btn_downClick();
+    Confirm();
+    seq.OnWriteReply(Status(cmd_write_block, 0));
+    EXPECT_EQ(ui.MessageTexts(), QStringList{QStringLiteral("写入失败")});
+    EXPECT_EQ(sender.frames.size(), 2u);
+}
+
+// A read reply without a whole block (a refusal carries one status byte) is no block.
+TEST_F(Sequences, ShortReadReplyEndsTheReadWithAMessage) {
+    settings.SetText("edt_tel1", "123");
+    seq.btn_loadClick();
+    seq.OnReadReply(MakeReply(cmd_read_block, {0}));
+    EXPECT_EQ(ui.MessageTexts(), QStringList{QStringLiteral("读取失败")});
+    EXPECT_EQ(ui.outcomes.back(), std::make_pair(Operation::ReadSettings, Outcome::Failed));
+    EXPECT_EQ(sender.frames.size(), 1u);
+    EXPECT_EQ(settings.Text("edt_tel1"), QStringLiteral("123"));
+    EXPECT_EQ(seq.ReadStep(), 0);
+}
+
+}  // namespace
+}  // namespace r4t8

@@ -50,12 +50,14 @@ public:
         stagedAddress = address;
     }
     void SendBlockWrite() override { SendFrame(BuildWriteBlockFrame(stagedAddress, staged.data())); }
+    int OutstandingResends() const override { return resends; }
 
     std::vector<Bytes> frames;
     std::vector<uint8_t> selectors;
     SendCommandArgs args;
     int stops = 0;
     uint8_t outstanding = 0;
+    int resends = 0;  // what OutstandingResends reports
     Bytes staged;
     uint32_t stagedAddress = 0;
 };
