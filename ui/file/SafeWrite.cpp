@@ -117,11 +117,17 @@ void SafeWrite::OnOutcome(Operation op, Outcome outcome) {
             return;
         case Phase::BackupRead:
         case Phase::VerifyRead:
-            if (op != Operation::ReadSettings || outcome != Outcome::TimedOut) return;
+            // A raw read reports only through its callback; any failure reported for the
+            // read (a time-out, a reply that is no whole block) ends this run.
+            if (op != Operation::ReadSettings || outcome == Outcome::Succeeded) return;
             ++m_run;  // the read will not end by itself now
-            Fail(Outcome::TimedOut, m_phase == Phase::BackupRead
-                                        ? QStringLiteral("备份失败，未写入：控制器无应答")
-                                        : QStringLiteral("校验未完成：控制器无应答"));
+            {
+                const QString why = outcome == Outcome::TimedOut ? QStringLiteral("控制器无应答")
+                                                                 : QStringLiteral("读取失败");
+                Fail(outcome, m_phase == Phase::BackupRead
+                                  ? QStringLiteral("备份失败，未写入：") + why
+                                  : QStringLiteral("校验未完成：") + why);
+            }
             return;
         case Phase::Writing:
             if (op != Operation::WriteSettings) return;
