@@ -76,7 +76,7 @@ test)
         build
     fi
     [ -n "${R4T8_SANITIZE:-}" ] && sanitizer_env
-    (cd "$BUILT" && ctest --output-on-failure -j"${JOBS:-$(nproc)}" --timeout 600 "${ctest_args[@]}")
+    (cd "$BUILT" && ctest --output-on-failure --no-tests=error -j"${JOBS:-$(nproc)}" --timeout 600 "${ctest_args[@]}")
     echo "Test output (screenshots, exported files): $BUILT/test-output"
     ;;
 fuzz)
