@@ -209,11 +209,14 @@ TEST_F(WindowTest, ButtonsCaptionsAndStartState) {
         EXPECT_EQ(button->text(), b.caption) << b.name;
         EXPECT_EQ(button->isEnabled(), b.enabled) << b.name;
     }
-    EXPECT_EQ(Find<QPushButton>("btn_load")->palette().color(QPalette::ButtonText),
-              QColor(Qt::red));
-    EXPECT_EQ(Find<QPushButton>("btn_down")->palette().color(QPalette::ButtonText),
-              QColor(Qt::red));
-    EXPECT_NE(Find<QPushButton>("btn_stop")->palette().color(QPalette::ButtonText),
+    // Red while usable; greyed like every other button while disabled.
+    for (const char* name : {"btn_load", "btn_down"}) {
+        const QPalette p = Find<QPushButton>(name)->palette();
+        EXPECT_EQ(p.color(QPalette::Active, QPalette::ButtonText), QColor(Qt::red)) << name;
+        EXPECT_NE(p.color(QPalette::Disabled, QPalette::ButtonText), QColor(Qt::red)) << name;
+    }
+    EXPECT_NE(Find<QPushButton>("btn_stop")->palette().color(QPalette::Active,
+                                                               QPalette::ButtonText),
               QColor(Qt::red));
 }
 
