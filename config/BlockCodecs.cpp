@@ -546,7 +546,9 @@ bool DecodeSystem(const uint8_t* b, DeviceSettings& s) {
     return true;
 }
 
-QString LabelOf(const DeviceSettings& settings, const QString& name) {
+}  // namespace
+
+QString FieldLabel(const DeviceSettings& settings, const QString& name) {
     const FieldSpec* spec = settings.Spec(name);
     if (!spec) return name;
     // The function-code columns repeat per row; the row's caption tells them apart.
@@ -556,8 +558,6 @@ QString LabelOf(const DeviceSettings& settings, const QString& name) {
         return spec->group + ' ' + QStringLiteral("模拟量程");
     return spec->group + ' ' + spec->caption;
 }
-
-}  // namespace
 
 uint32_t BlockAddress(ConfigBlock block) {
     switch (block) {
@@ -592,7 +592,7 @@ std::optional<FieldProblem> ValidateBlock(ConfigBlock block, const DeviceSetting
     scratch.fill(0xFF);
     const Failure f = RunEncoder(block, settings, scratch.data());
     if (!f) return std::nullopt;
-    return FieldProblem{*f, LabelOf(settings, *f)};
+    return FieldProblem{*f, FieldLabel(settings, *f)};
 }
 
 bool EncodeBlock(ConfigBlock block, const DeviceSettings& settings, ConfigImage& image) {

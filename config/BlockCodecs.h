@@ -30,6 +30,9 @@ struct FieldProblem {
 // timed upload mode, for instance).
 std::optional<FieldProblem> ValidateBlock(ConfigBlock block, const DeviceSettings& settings);
 
+// A field's name for the user: its group and caption ("报警参数设置1 超低限值").
+QString FieldLabel(const DeviceSettings& settings, const QString& name);
+
 // Writes the block's used bytes into `image` at its address. Returns false, after writing the
 // fields before it, at the first field that cannot be converted; ValidateBlock first.
 bool EncodeBlock(ConfigBlock block, const DeviceSettings& settings, ConfigImage& image);

@@ -2,6 +2,7 @@
 
 #include <QStringList>
 
+#include "config/BlockCodecs.h"
 #include "ui/file/SettingsFile.h"
 
 namespace r4t8 {
@@ -42,16 +43,6 @@ bool SameValue(const DeviceSettings& a, const DeviceSettings& b, const SettingsE
     return true;
 }
 
-QString Label(const DeviceSettings& s, const QString& name) {
-    const FieldSpec* spec = s.Spec(name);
-    if (!spec) return name;
-    // The function-code columns repeat per row; the row's caption tells them apart.
-    if (name.startsWith(QLatin1String("cbb_tel")) && name.size() >= 8)
-        return spec->group + ' ' + QStringLiteral("电话号") + name.at(7) + ' ' + spec->caption;
-    if (spec->caption.isEmpty() && name.endsWith(QLatin1String("_ain")))
-        return spec->group + ' ' + QStringLiteral("模拟量程");
-    return spec->group + ' ' + spec->caption;
-}
 
 }  // namespace
 
@@ -62,7 +53,7 @@ std::vector<FieldChange> DiffSettings(const DeviceSettings& before, const Device
         if (e.section == QLatin1String("COM")) continue;
         if (SameValue(before, after, e)) continue;
         out.push_back(
-            {e.control, Label(after, e.control), ShownValue(before, e), ShownValue(after, e)});
+            {e.control, FieldLabel(after, e.control), ShownValue(before, e), ShownValue(after, e)});
     }
     return out;
 }
