@@ -86,8 +86,8 @@ const std::vector<Row>& Rows() {
          QStringLiteral("密码错误"), "cmd_login",
          [](Rig& r) { return r.session.Model() == "R4T1" ? "" : "model not taken"; }},
         {"read", "read settings", {Operation::ReadSettings},
-         [](Rig& r) { r.session.Config().btn_loadClick(); }, QStringLiteral("读取结束"), {},
-         "cmd_read_block", VerifyRead},
+         [](Rig& r) { r.session.Config().btn_loadClick(); }, QStringLiteral("读取结束"),
+         QStringLiteral("读取失败"), "cmd_read_block", VerifyRead},
         {"write", "write settings", {Operation::WriteSettings, Operation::WriteDone},
          [](Rig& r) {
              ApplyVariant(r.settings, 1);
