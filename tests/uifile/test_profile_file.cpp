@@ -7,24 +7,16 @@
 #include <random>
 
 #include "ui/file/ProfileFile.h"
+#include "tests/uifile/FileBytes.h"
 
 using namespace r4t8;
 
+using namespace r4t8::testing;
+
 namespace {
 
-const QByteArray kGbkTest("\xB2\xE2\xCA\xD4");  // "测试" in GBK
 const QString kTest = QStringLiteral("测试");
 
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-void WriteAll(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(f.write(bytes), bytes.size());
-}
 
 TEST(ProfileFileRead, ClassicRules) {
     struct Case {

@@ -12,26 +12,18 @@
 #include "config/DeviceSettings.h"
 #include "tests/support/FakeUserInterface.h"
 #include "ui/file/SettingsFile.h"
+#include "tests/uifile/FileBytes.h"
 
 using namespace r4t8;
 using r4t8::testing::FakeUserInterface;
 
+using namespace r4t8::testing;
+
 namespace {
 
-const QByteArray kGbkTest("\xB2\xE2\xCA\xD4");  // "测试" in GBK
 const QString kTitle = QStringLiteral("R4T8报警器设置软件");
 const QString kLimitMessage = QStringLiteral("输入值超出范围");
 
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-void WriteAll(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(f.write(bytes), bytes.size());
-}
 
 class SettingsFileTest : public ::testing::Test {
   protected:
