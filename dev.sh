@@ -10,7 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev qt6-charts-dev libgl-dev
+PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
           libgtest-dev libgmock-dev libbenchmark-dev fonts-wqy-microhei python3-xlrd)
 # The fuzz targets need clang with its sanitizer runtimes.
 FUZZ_PACKAGES=(clang libclang-rt-dev)
