@@ -91,8 +91,8 @@ class Robot {
         Settle();
     }
     void Type(const QString& text) {
-        RunX(QStringLiteral("xdotool"),
-             {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("15"), text});
+        RunX(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"),
+                                         QStringLiteral("15"), QStringLiteral("--"), text});
         Settle();
     }
     // Gives the X input focus to a top-level window, as a window manager does on a click.
