@@ -30,11 +30,9 @@ struct SettingsEntry {
 
 class SettingsFile {
   public:
-    // Dialog filters in the "caption|pattern|caption|pattern" form, and for QFileDialog.
+    // Dialog filters in the "caption|pattern|caption|pattern" form.
     static inline const QString kSaveFilter = QStringLiteral("ini文件|*.ini|(*.*)|*.*");
     static inline const QString kLoadFilter = QStringLiteral("INI文件|*.ini|(*.*)|*.*");
-    static inline const QString kSaveFilterQt = QStringLiteral("ini文件 (*.ini);;(*.*) (*)");
-    static inline const QString kLoadFilterQt = QStringLiteral("INI文件 (*.ini);;(*.*) (*)");
     static inline const QString kDefaultExtension = QStringLiteral("ini");
     static inline const QString kApplicationTitle = QStringLiteral("R4T8报警器设置软件");
 

@@ -9,6 +9,8 @@ namespace r4t8 {
 std::optional<QChar> TypedCharacter(const QKeyEvent& event) {
     // X11 reports Delete as the character 0x7F; a classic edit sees no character for it.
     if (event.key() == Qt::Key_Delete) return std::nullopt;
+    // Tab and Shift+Tab move the focus; they are never typed into an edit.
+    if (event.key() == Qt::Key_Tab || event.key() == Qt::Key_Backtab) return std::nullopt;
     const Qt::KeyboardModifiers mods = event.modifiers();
     if ((mods & Qt::ControlModifier) && !(mods & Qt::AltModifier) && event.key() >= Qt::Key_A &&
         event.key() <= Qt::Key_Z)

@@ -15,7 +15,7 @@ namespace r4t8 {
 
 // The character a key press types, as a classic edit would receive it: Ctrl+letter gives
 // its control character (Ctrl+V is 0x16); keys that type nothing (cursor keys, Delete,
-// Home, End) give none.
+// Home, End) and the focus keys Tab and Shift+Tab give none.
 std::optional<QChar> TypedCharacter(const QKeyEvent& event);
 
 // Decides whether `ch` may be typed into an edit whose text is `text`.

@@ -15,8 +15,14 @@ class IFileChooser {
     virtual QString OpenFileName(const QString& folder) = 0;
 };
 
-// QFileDialog: the settings filters, default suffix "ini", no overwrite question, and a file
-// to open need not exist.
+// A classic "caption|pattern|caption|pattern" filter as QFileDialog takes it. The pattern "*.*"
+// means every file, as it does where these filters come from, so it becomes "*".
+QString QtFileFilter(const QString& classic);
+
+// QFileDialog. Save: the settings filter, default suffix "ini", the proposed name, no overwrite
+// question. Open: its own filter, no default suffix (a name typed without one is taken as it
+// stands), a file that need not exist, and the name the dialog last held proposed again.
+// Both show the filter captions as they stand, without the patterns Qt would append.
 class DialogFileChooser : public IFileChooser {
   public:
     explicit DialogFileChooser(QWidget* parent = nullptr) : m_parent(parent) {}
@@ -26,6 +32,7 @@ class DialogFileChooser : public IFileChooser {
 
   private:
     QWidget* m_parent;
+    QString m_lastOpened;  // what the open dialog last held
 };
 
 }  // namespace r4t8

@@ -24,6 +24,8 @@ MsgAnswer MessageBoxPresenter::Present(const QString& text, const QString& capti
             break;
     }
     switch (box.exec()) {
+        case QMessageBox::Ok:
+            return MsgAnswer::Ok;
         case QMessageBox::Yes:
             return MsgAnswer::Yes;
         case QMessageBox::No:
