@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+
 #include <cerrno>
 #include <cstdint>
 #include <limits>
@@ -122,12 +123,45 @@ bool IsValidUtf8(const QByteArray& bytes) {
     return true;
 }
 
-bool LooksLikeUtf8(const QByteArray& bytes) {
-    if (bytes.startsWith(kUtf8Bom)) return true;
-    bool nonAscii = false;
-    for (char c : bytes)
-        if (static_cast<unsigned char>(c) >= 0x80) nonAscii = true;
-    return nonAscii && IsValidUtf8(bytes);
+// Every byte belongs to a GBK character (as the platform's converter knows them).
+bool IsValidGbk(const QByteArray& bytes) {
+    const Iconv cd("UTF-8", "GBK");
+    if (!cd.ok()) return true;
+    bool valid = true;
+    Convert(cd, bytes, [&valid](QByteArray&, unsigned char) -> size_t {
+        valid = false;
+        return std::numeric_limits<size_t>::max();  // no need to look further
+    });
+    return valid;
+}
+
+// Every double-byte character is one of GB2312's (lead A1..F7, trail A1..FE): the characters
+// the installers' PCs write. UTF-8 Chinese that happens to be valid GBK almost never pairs up
+// that way ("测试" in UTF-8 read as GBK is "娴嬭瘯", two of them from GBK's extension areas).
+bool OnlyGb2312Pairs(const QByteArray& bytes) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const qsizetype n = bytes.size();
+    for (qsizetype i = 0; i < n;) {
+        if (p[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        if (i + 1 >= n || p[i] < 0xA1 || p[i] > 0xF7 || p[i + 1] < 0xA1 || p[i + 1] == 0xFF)
+            return false;
+        i += 2;
+    }
+    return true;
+}
+
+// Our own files and those of the installers' PCs are GBK, and GBK text can happen to be valid
+// UTF-8 too ("路" is C2 B7, "·" in UTF-8): without a BOM a file is GBK unless its bytes are
+// no GBK, or unless only UTF-8 makes common characters of them. Bytes valid in neither stay
+// GBK, which keeps them as they are.
+ProfileFile::Encoding ChooseEncoding(const QByteArray& bytes) {
+    if (bytes.startsWith(kUtf8Bom)) return ProfileFile::Encoding::Utf8;
+    if (!IsValidUtf8(bytes)) return ProfileFile::Encoding::Gbk;
+    if (IsValidGbk(bytes) && OnlyGb2312Pairs(bytes)) return ProfileFile::Encoding::Gbk;
+    return ProfileFile::Encoding::Utf8;
 }
 
 bool IsBlank(QChar c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\v' || c == u'\f'; }
@@ -221,7 +255,7 @@ ProfileFile::LoadResult ProfileFile::Load(const QString& path) {
 
 void ProfileFile::Parse(const QByteArray& input) {
     m_lines.clear();
-    m_encoding = LooksLikeUtf8(input) ? Encoding::Utf8 : Encoding::Gbk;
+    m_encoding = ChooseEncoding(input);
     QByteArray bytes = input;
     m_bom.clear();
     if (bytes.startsWith(kUtf8Bom)) {

@@ -2,10 +2,11 @@
 // matched regardless of case, values replaced in place, new keys at the end of their section,
 // new sections at the end of the file, every other line kept byte for byte).
 //
-// Code page: files are read as UTF-8 when they start with a UTF-8 byte-order mark or are valid
-// UTF-8 holding non-ASCII bytes, and as GBK otherwise. Files we create are written in GBK with
-// CR LF line ends, as the Windows PCs of the installers wrote them; a loaded file keeps its own
-// code page and line end for the lines we add or change.
+// Code page: files are read as UTF-8 when they start with a UTF-8 byte-order mark, or when
+// their bytes are valid UTF-8 and either no valid GBK or GBK only through characters beyond
+// GB2312; as GBK otherwise. Files we create are written in GBK with CR LF line ends, as the
+// Windows PCs of the installers wrote them; a loaded file keeps its own code page and line end
+// for the lines we add or change.
 #pragma once
 
 #include <QByteArray>
