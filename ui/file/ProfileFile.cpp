@@ -1,6 +1,9 @@
 #include "ui/file/ProfileFile.h"
 
+#include <fcntl.h>
 #include <iconv.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QFile>
 #include <QFileInfo>
@@ -8,6 +11,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 namespace r4t8 {
@@ -415,24 +419,96 @@ QByteArray ProfileFile::ToBytes() const {
 }
 
 bool ProfileFile::SaveAs(const QString& path, QString* error) const {
+    const QByteArray bytes = ToBytes();
     // QSaveFile writes a temporary file beside the target, syncs it to disk and renames it
     // over the target only on commit, so the old file survives every failure.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        if (error) *error = file.errorString();
-        return false;
+    QString reason;
+    if (file.open(QIODevice::WriteOnly)) {
+        if (file.write(bytes) != bytes.size()) {
+            // The disk is full or failing: rewriting in place would meet the same.
+            if (error) *error = file.errorString();
+            file.cancelWriting();
+            return false;
+        }
+        if (file.commit()) return true;
     }
-    const QByteArray bytes = ToBytes();
-    if (file.write(bytes) != bytes.size()) {
-        if (error) *error = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        if (error) *error = file.errorString();
-        return false;
+    reason = file.errorString();
+    // No temporary file beside the target, or no rename over it: the program's own folder
+    // once installed is read-only while the settings file in it may be writable.
+    const QFileInfo info(path);
+    if (info.isFile() && RewriteInPlace(path, bytes, &reason)) return true;
+    if (error) *error = reason;
+    return false;
+}
+
+namespace {
+
+bool WriteAllAt(int fd, const QByteArray& bytes) {
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n =
+            ::pwrite(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done), done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += n;
     }
     return true;
+}
+
+bool ReadAll(int fd, qint64 size, QByteArray& out) {
+    if (size < 0 || size > ProfileFile::kMaxFileSize) return false;
+    out.resize(static_cast<qsizetype>(size));
+    qsizetype done = 0;
+    while (done < out.size()) {
+        const ssize_t n =
+            ::pread(fd, out.data() + done, static_cast<size_t>(out.size() - done), done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += n;
+    }
+    return true;
+}
+
+// The file holds exactly `bytes`, on disk.
+bool PutContent(int fd, const QByteArray& bytes) {
+    if (!WriteAllAt(fd, bytes) || ::ftruncate(fd, bytes.size()) != 0 || ::fsync(fd) != 0)
+        return false;
+    struct stat st {};
+    QByteArray back;
+    return ::fstat(fd, &st) == 0 && st.st_size == bytes.size() && ReadAll(fd, st.st_size, back) &&
+           back == bytes;
+}
+
+}  // namespace
+
+bool ProfileFile::RewriteInPlace(const QString& path, const QByteArray& bytes, QString* error) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
+    int failure = fd < 0 ? errno : 0;
+    bool ok = false;
+    if (fd >= 0) {
+        struct stat st {};
+        QByteArray old;
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !ReadAll(fd, st.st_size, old)) {
+            failure = errno ? errno : EIO;
+        } else if (const int rc =
+                       bytes.size() > old.size() ? ::posix_fallocate(fd, 0, bytes.size()) : 0;
+                   rc != 0) {
+            // Room for the longer content comes first, so that a full disk stops us before
+            // the first byte is overwritten; a failed reservation may still have lengthened
+            // the file.
+            failure = rc;
+            if (::ftruncate(fd, old.size()) != 0) failure = errno;
+        } else if (PutContent(fd, bytes)) {
+            ok = true;
+        } else {
+            failure = errno ? errno : EIO;
+            PutContent(fd, old);
+        }
+        ::close(fd);
+    }
+    if (!ok && error) *error = QString::fromLocal8Bit(std::strerror(failure ? failure : EIO));
+    return ok;
 }
 
 }  // namespace r4t8

@@ -46,7 +46,9 @@ class ProfileFile {
 
     QByteArray ToBytes() const;
     // Writes the whole profile through a temporary file in the same folder that replaces the
-    // target only once it is complete and on disk. On failure the old file stays as it was.
+    // target only once it is complete and on disk. Where that cannot be done (a folder we may
+    // not write holding a file we may), the existing file is rewritten in place, read back,
+    // and given its old bytes again if that fails. On failure the old file stays as it was.
     bool SaveAs(const QString& path, QString* error = nullptr) const;
 
     Encoding encoding() const { return m_encoding; }
@@ -61,6 +63,7 @@ class ProfileFile {
         int eqPos = -1;  // Entry: byte offset of the first '='
     };
 
+    static bool RewriteInPlace(const QString& path, const QByteArray& bytes, QString* error);
     void Parse(const QByteArray& bytes);
     void Classify(Line& line) const;
     int FindSection(const QString& section) const;  // header line, or -1
