@@ -69,10 +69,27 @@ void SafeWrite::OnBackupRead(bool ok, const RawBlocks& blocks) {
         m_report.backup =
             m_archive.Store(blocks, decoded, m_session.Model(), m_time.CurrentDateTime(), error);
         if (!m_report.backup) {
-            Fail(Outcome::Failed, m_job == Job::BackupOnly
-                                      ? QStringLiteral("备份失败：") + error
-                                      : QStringLiteral("备份失败，未写入：") + error);
-            return;
+            if (m_job == Job::BackupOnly) {
+                Fail(Outcome::Failed, QStringLiteral("备份失败：") + error);
+                return;
+            }
+            if (!m_options.askWithoutBackup) {
+                Fail(Outcome::Failed, QStringLiteral("备份失败，未写入：") + error);
+                return;
+            }
+            // The blocks just read stay in memory, so a failed verify can still restore them.
+            m_phase = Phase::Idle;  // no outcomes are taken while the box is open
+            const unsigned run = m_run;
+            const QString question =
+                QStringLiteral("备份失败：") + error + QStringLiteral("\n是否不备份，直接写入？");
+            const MsgAnswer answer =
+                m_ui.ShowMessage(question, kQuestion, MsgButtons::YesNoDefaultNo);
+            if (run != m_run) return;  // another run started meanwhile
+            if (answer != MsgAnswer::Yes) {
+                m_report.error = QStringLiteral("备份失败，未写入：") + error;
+                Finish(Outcome::Aborted);
+                return;
+            }
         }
     }
     if (m_job == Job::BackupOnly) {

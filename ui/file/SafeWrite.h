@@ -21,6 +21,9 @@ struct SafeWriteOptions {
     bool verify = true;
     // Before writing, list the fields that will change against the blocks just read and ask.
     bool confirmChanges = false;
+    // When the backup cannot be stored, ask whether to write without it (default: no)
+    // instead of refusing the write.
+    bool askWithoutBackup = false;
 };
 
 struct SafeWriteReport {
