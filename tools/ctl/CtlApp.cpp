@@ -257,6 +257,22 @@ int CtlApp::RunSafe(SafeWrite& safe, const std::function<void()>& start) {
         else
             Print(QStringLiteral("backup\t") + report.backup->BinPath());
     }
+    // The mismatch itself went to standard error with the message; scripts get it here.
+    if (!report.mismatch.Empty() && m_options.json) {
+        QJsonArray blocks, fields, bytesOnly;
+        for (ConfigBlock b : report.mismatch.blocks) blocks.append(BlockGroupName(b));
+        for (const FieldChange& c : report.mismatch.fields)
+            fields.append(QJsonObject{{"field", c.name},
+                                      {"caption", c.label},
+                                      {"sent", c.before},
+                                      {"readBack", c.after}});
+        for (ConfigBlock b : report.mismatch.bytesOnly) bytesOnly.append(BlockGroupName(b));
+        Print(QString::fromUtf8(
+            QJsonDocument(QJsonObject{{"mismatch", QJsonObject{{"blocks", blocks},
+                                                               {"fields", fields},
+                                                               {"bytesOnly", bytesOnly}}}})
+                .toJson(QJsonDocument::Compact)));
+    }
     if (report.verified) Err(QStringLiteral("写入已校验"));
     return report.outcome == Outcome::Succeeded ? kExitOk : kExitFailed;
 }
