@@ -261,6 +261,32 @@ TEST_F(CtlE2e, VerifyCatchesAControllerThatStoresSomethingElse) {
     EXPECT_TRUE(address) << w.out;
 }
 
+// Every way a wait of r4t8ctl ends: the outcome, the line hanging up, a silent controller,
+// the monitor's own limit. None may hang, and each ends with its message and status.
+TEST_F(CtlE2e, WaitsEndOnOutcomeHangupSilenceAndTheirLimit) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> sim;
+        std::vector<std::string> args;
+        int status;
+        const char* message;  // on standard error
+    };
+    const std::vector<Case> cases = {
+        {"answered", {}, {"login"}, 0, ""},
+        {"silent controller", {"--drop-rate", "1"}, {"login"}, 1, "发送命令超时"},
+        {"line closed mid-read", {"--hangup-after", "2"}, {"read", "--ini", Path("x.ini")}, 1, ""},
+        {"monitor for a second", {}, {"debug", "monitor", "--seconds", "1"}, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SimProcess sim;
+        StartSim(sim, c.sim);
+        const CtlResult r = Ctl(sim, c.args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    }
+}
+
 TEST_F(CtlE2e, RefusedHalfWayThenRestoreBringsMemoryBack) {
     const RawBlocks configured = ConfiguredBlocks();
     SimProcess sim;

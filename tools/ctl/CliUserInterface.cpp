@@ -72,6 +72,7 @@ void CliUserInterface::ProcessEvents() { QCoreApplication::processEvents(); }
 
 void CliUserInterface::OperationFinished(Operation op, Outcome outcome) {
     m_outcomes.emplace_back(op, outcome);
+    if (m_onOutcome) m_onOutcome();
 }
 
 void CliUserInterface::AppendDebugOutput(bool received, const QString& text) {
