@@ -33,7 +33,9 @@ class BenchUserInterface : public IUserInterface {
         ++messages;
         lastMessage = text;
         switch (buttons) {
-            case MsgButtons::YesNo: return MsgAnswer::No;
+            case MsgButtons::YesNo:
+            case MsgButtons::YesNoDefaultNo:
+                return MsgAnswer::No;
             case MsgButtons::OkCancel: return MsgAnswer::Cancel;
             case MsgButtons::Ok: break;
         }

@@ -1,7 +1,8 @@
-// The programs as a user starts them: the window's start-up time, and the peak memory of the
-// window after a full read and of r4t8ctl read.
+// The programs as a user starts them: the window's start-up time, the peak memory of the
+// window after a full read and of r4t8ctl read, and what r4t8ctl costs while it waits.
 #include <benchmark/benchmark.h>
 
+#include <pty.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,6 +31,7 @@ struct Run {
     int status = -1;
     std::string out;      // standard output
     long maxRssKb = 0;    // peak resident memory of the child
+    double cpuS = 0;      // user + system CPU time of the child
     int64_t startNs = 0;  // just before the fork
     int64_t endNs = 0;    // once it was reaped
 };
@@ -69,6 +71,8 @@ Run RunProgram(const std::vector<std::string>& args) {
     r.endNs = MonotonicNs();
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     r.maxRssKb = ru.ru_maxrss;
+    r.cpuS = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+             static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
     r.ok = r.status == 0;
     return r;
 }
@@ -128,6 +132,31 @@ void BM_PeakMemory_CtlRead(benchmark::State& state) {
     state.counters["peak_MB"] = static_cast<double>(peak) / 1024.0;
 }
 BENCHMARK(BM_PeakMemory_CtlRead)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// r4t8ctl login against a line that never answers: the request, three resends a second
+// apart and the time-out after 4 s. Nearly all of that is waiting, which should cost nothing.
+void BM_CtlSilentWait_Cpu(benchmark::State& state) {
+    int master = -1, slave = -1;
+    char name[256] = {};
+    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) return state.SkipWithError("no pty");
+    // Only the far end stays open: it takes the requests and never replies.
+    close(slave);
+    double cpu = 0, wall = 0;
+    for (auto _ : state) {
+        const Run r = RunProgram({R4T8_CTL_PATH, "--port", name, "--quiet", "login"});
+        if (r.status != 1) {
+            close(master);
+            return state.SkipWithError("r4t8ctl login did not time out");
+        }
+        cpu = std::max(cpu, r.cpuS);
+        wall = std::max(wall, static_cast<double>(r.endNs - r.startNs) / 1e9);
+        state.SetIterationTime(static_cast<double>(r.endNs - r.startNs) / 1e9);
+    }
+    close(master);
+    state.counters["cpu_ms"] = cpu * 1e3;
+    state.counters["wall_s"] = wall;
+}
+BENCHMARK(BM_CtlSilentWait_Cpu)->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -106,6 +106,9 @@ def main():
         80, "<=", lambda b: b["peak_MB"])
     add("peak memory: r4t8ctl read", "BM_PeakMemory_CtlRead", "MB", 20, "<=",
         lambda b: b["peak_MB"])
+    add("r4t8ctl CPU time in a 4 s wait for a reply that never comes (worst of 2)",
+        "BM_CtlSilentWait_Cpu", "ms", 100, "<=", lambda b: b["cpu_ms"],
+        lambda b: b["wall_s"] * 1e3)
 
     def fmt(v):
         if v is None:

@@ -506,8 +506,10 @@ bool DecodeSystem(const uint8_t* b, DeviceSettings& s) {
         if (b[78] == 0xFF) {
             s.SetEnabled(QStringLiteral("dtp_gprspointup"), false);
         } else {
-            if (!ValidTime(b[78], b[79])) return false;
+            // The picker is enabled before its time is set, so an impossible time stops the
+            // decoder with the picker on and its old time kept.
             s.SetEnabled(QStringLiteral("dtp_gprspointup"), true);
+            if (!ValidTime(b[78], b[79])) return false;
             s.SetTime(QStringLiteral("dtp_gprspointup"), QTime(b[78], b[79]));
         }
     }
@@ -536,10 +538,12 @@ bool DecodeSystem(const uint8_t* b, DeviceSettings& s) {
                 s.SetEnabled(picker, false);
                 continue;
             }
-            if (!ValidTime(b[at], b[at + 1])) return false;
+            // The row is switched on before its time is set: an impossible time leaves it on
+            // with the picker's old time, rather than writing the row back as unused.
             s.SetEnabled(box, true);
             s.SetChecked(box, true);
             s.SetEnabled(picker, true);
+            if (!ValidTime(b[at], b[at + 1])) return false;
             s.SetTime(picker, QTime(b[at], b[at + 1]));
         }
     }

@@ -49,7 +49,9 @@ public:
     virtual QDateTime CurrentDateTime() const = 0;
 };
 
-enum class MsgButtons { Ok, YesNo, OkCancel };
+// YesNoDefaultNo: a Yes/No question whose default answer (Enter, closing the box) is No, for
+// a step that gives up a safeguard.
+enum class MsgButtons { Ok, YesNo, OkCancel, YesNoDefaultNo };
 enum class MsgAnswer { Ok, Cancel, Yes, No };
 
 // The sequences that report an outcome; front ends without message boxes (the command-line

@@ -238,25 +238,64 @@ TEST_F(BlockCodecs, FixedTimesRowsOneAndThree) {
     EXPECT_FALSE(back.Enabled("edt_gprstimeup"));
 }
 
-TEST_F(BlockCodecs, DecoderStopsAtImpossibleTime) {
-    s.UserPickIndex("cb_pdat", 1);
-    s.SetChecked("CheckBox2", true);
-    s.SetTime("DateTimePicker5", QTime(1, 2));
-    Encode(ConfigBlock::SystemBlock);
-    Put(ConfigBlock::SystemBlock, 84, {24, 0});  // hour 24
+TEST_F(BlockCodecs, DecoderStopsAtImpossibleTimeWithItsRowSwitchedOn) {
+    // Each case puts one impossible time into an "M" block; the decoder must switch the
+    // field's own controls on before the time fails, so a write straight after the read
+    // sends the row as used (with the picker's old time), never as unused.
+    struct Case {
+        const char* what;
+        size_t offset;  // of the hour byte
+        B time;
+        const char* box;  // nullptr for the GPRS time, which has no check box
+        const char* picker;
+    };
+    const Case cases[] = {
+        {"row 1 hour 24", 84, {24, 0}, "CheckBox2", "DateTimePicker5"},
+        {"row 3 minute 60", 88, {3, 60}, "CheckBox4", "DateTimePicker7"},
+        {"row 4 hour 0xFE", 90, {0xFE, 0}, "CheckBox5", "DateTimePicker8"},
+        {"GPRS minute 60", 78, {3, 60}, nullptr, "dtp_gprspointup"},
+        {"GPRS hour 200", 78, {200, 0}, nullptr, "dtp_gprspointup"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeviceSettings src;
+        src.UserPickIndex("cb_pdat", 1);
+        src.UserPickIndex("cbb_gprsupmode", 1);
+        for (int box = 2; box <= 5; ++box)
+            src.SetChecked(QStringLiteral("CheckBox%1").arg(box), true);
+        src.SetTime("DateTimePicker5", QTime(1, 2));
+        src.SetTime("DateTimePicker6", QTime(3, 4));
+        src.SetTime("DateTimePicker7", QTime(5, 6));
+        src.SetTime("DateTimePicker8", QTime(7, 8));
+        src.SetTime("dtp_gprspointup", QTime(9, 10));
+        image->fill(0xFF);
+        ASSERT_FALSE(ValidateBlock(ConfigBlock::SystemBlock, src).has_value());
+        ASSERT_TRUE(EncodeBlock(ConfigBlock::SystemBlock, src, *image));
+        Put(ConfigBlock::SystemBlock, c.offset, c.time);
 
-    DeviceSettings back;
-    back.SetText("edit9", "old");
-    EXPECT_FALSE(DecodeBlock(ConfigBlock::SystemBlock, *image, back));
-    EXPECT_EQ(back.Text("edit9"), "");        // decoded before the upload times
-    EXPECT_EQ(back.Index("cb_pdat"), 1);      // set before the bad row
-    EXPECT_FALSE(back.Checked("CheckBox2"));  // the bad row is left as it was
+        // The window before the read: timed upload, every row off, pickers at 11:12.
+        DeviceSettings back;
+        back.SetText("edit9", "old");
+        for (const char* p : {"DateTimePicker5", "DateTimePicker6", "DateTimePicker7",
+                              "DateTimePicker8", "dtp_gprspointup"})
+            back.SetTime(p, QTime(11, 12));
+        EXPECT_FALSE(DecodeBlock(ConfigBlock::SystemBlock, *image, back));
+        EXPECT_EQ(back.Text("edit9"), "");  // decoded before the upload times
+        EXPECT_TRUE(back.Enabled(c.picker));
+        EXPECT_EQ(back.Time(c.picker), QTime(11, 12));  // the impossible time is not shown
+        if (c.box) {
+            EXPECT_TRUE(back.Enabled(c.box));
+            EXPECT_TRUE(back.Checked(c.box));
+        } else {
+            EXPECT_EQ(back.Index("cb_pdat"), 0);  // the upload mode comes after: untouched
+        }
 
-    Put(ConfigBlock::SystemBlock, 84, {1, 2});
-    Put(ConfigBlock::SystemBlock, 74, {'M', 0xFF, 0, 0, 3, 60});  // minute 60
-    DeviceSettings again;
-    EXPECT_FALSE(DecodeBlock(ConfigBlock::SystemBlock, *image, again));
-    EXPECT_EQ(again.Index("cb_pdat"), 0);  // the upload mode comes after: untouched
+        auto out = std::make_unique<ConfigImage>();
+        out->fill(0xFF);
+        ASSERT_TRUE(EncodeBlock(ConfigBlock::SystemBlock, back, *out));
+        const size_t a = kSystemBlockAddress + c.offset;
+        EXPECT_EQ(B(out->begin() + a, out->begin() + a + 2), B({11, 12}));
+    }
 }
 
 TEST_F(BlockCodecs, BlankControllerDecodesAndItsLimitsWriteBack) {

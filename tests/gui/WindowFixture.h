@@ -41,6 +41,7 @@ class FakePresenter : public IMessagePresenter {
             answers.pop_front();
             return a;
         }
+        if (buttons == MsgButtons::YesNoDefaultNo) return MsgAnswer::No;  // the box's default
         return buttons == MsgButtons::YesNo ? MsgAnswer::Yes : MsgAnswer::Ok;
     }
     QStringList Texts() const {

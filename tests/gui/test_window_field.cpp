@@ -259,11 +259,20 @@ TEST_F(FieldWindowTest, ADownloadReachesTheChartsAndStaysUntilTheNext) {
     ASSERT_EQ(window->HistoryCharts()->Shown().sensors[0].size(), 1u);
     EXPECT_EQ(window->HistoryCharts()->Shown().sensors[0][0].front().y(), 2.5);
 
-    // A query that found nothing leaves the last download's charts in place.
+    // A query that found nothing clears the charts: they showed another range.
     Click(Find<QPushButton>("Button1"));
     Reply(cmd_history_count, {0, 0});
     EXPECT_TRUE(presenter.Texts().contains("该时间段未查询到数据"));
-    EXPECT_EQ(window->HistoryCharts()->RecordCount(), 1u);
+    EXPECT_EQ(window->HistoryCharts()->RecordCount(), 0u);
+    EXPECT_TRUE(window->HistoryCharts()->Shown().sensors[0].empty());
+    for (QChartView* view :
+         {window->HistoryCharts()->SensorView(), window->HistoryCharts()->SpeedView(),
+          window->HistoryCharts()->TrackView()})
+        for (QAbstractSeries* s : view->chart()->series()) {
+            if (auto* line = qobject_cast<QLineSeries*>(s)) {
+                EXPECT_EQ(line->count(), 0);
+            }
+        }
 }
 
 TEST_F(FieldWindowTest, LiveChartScreenshot) {

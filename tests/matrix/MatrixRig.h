@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <cstdio>
 #include <fstream>
@@ -126,9 +127,16 @@ class Rig {
     template <typename Pred>
     bool RunUntil(Pred done, int capMs) {
         const int64_t end = time.NowMs() + capMs;
+        // Sleeps until an event comes; the timer makes one at the cap. (processEvents with a
+        // time limit drops WaitForMoreEvents and would spin a core.)
+        QTimer cap;
+        cap.setSingleShot(true);
+        cap.setTimerType(Qt::PreciseTimer);
         while (!done()) {
-            if (time.NowMs() >= end) return false;
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+            const int64_t left = end - time.NowMs();
+            if (left <= 0) return false;
+            if (!cap.isActive()) cap.start(static_cast<int>(left));  // again if it came early
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         }
         return true;
     }

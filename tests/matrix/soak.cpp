@@ -90,7 +90,14 @@ int main(int argc, char** argv) {
             for (const auto& m : rig.ui.messages) what += " " + m.text.toStdString();
             std::printf("cycle %d failed; messages so far:%s\n", c, what.c_str());
         }
+        // The recording interface keeps every log line, outcome and message it is given; a
+        // soak that kept them would measure its own records, not the program.
         rig.ui.messages.clear();
+        rig.ui.times.clear();
+        rig.ui.outcomes.clear();
+        rig.ui.progressHistory.clear();
+        rig.ui.sendLog.clear();
+        rig.ui.receiveLog.clear();
         ok ? ++okCycles : ++failedCycles;
         // Let the late copies of this cycle's replies go by before the next one.
         rig.RunFor(50);

@@ -4,20 +4,27 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QKeyEvent>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <fstream>
 
 #include "../support/FakeTimeSource.h"
 #include "../support/FakeUserInterface.h"
+#include "FakeController.h"
 #include "protocol/session/DeviceSession.h"
 #include "ui/window/ArchivePage.h"
+#include "ui/window/MessagePresenter.h"
 #include "ui/window/umset.h"
 
 namespace r4t8 {
 namespace {
 
+using testing::FakeController;
 using testing::FakeTimeSource;
 using testing::FakeUserInterface;
 
@@ -126,6 +133,81 @@ TEST_F(ArchivePageTest, RestoreAsksAndThenStartsWithTheBackupRead) {
     Find<QPushButton>(*page, "btn_archive_restore")->click();
     EXPECT_EQ(port.codes, std::vector<uint8_t>{cmd_read_block});
     page->Attach(nullptr, nullptr);
+}
+
+TEST_F(ArchivePageTest, ABackupThatCannotBeStoredIsAQuestionWhoseDefaultWritesNothing) {
+    // A folder below a regular file cannot be made, whoever runs the test.
+    const QString blocker = dir.path() + "/blocker";
+    std::ofstream(blocker.toStdString()) << "x";
+    ArchivePage page(settings, ui, blocker + "/archive", Prefs());
+    FakeController controller;
+    FakeTimeSource time;
+    DeviceSession session(controller, time, ui, settings);
+    session.btn7Click("5807");
+    controller.Pump(session);
+    page.Attach(&session, &time);
+    const RawBlocks before = controller.Blocks();
+    settings.SetText("edt_tel1", "13900000000");
+    controller.requests.clear();
+    ui.messages.clear();
+
+    page.Safe()->WriteSettings();  // what "写入设置" runs
+    controller.Pump(session);
+    EXPECT_EQ(controller.requests, std::vector<uint8_t>(4, cmd_read_block));
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].buttons, MsgButtons::YesNoDefaultNo);
+    EXPECT_EQ(ui.messages[0].caption, QStringLiteral("提示"));
+    EXPECT_TRUE(ui.messages[0].text.contains(QStringLiteral("无法创建文件夹")));
+    EXPECT_TRUE(controller.Blocks() == before);
+
+    ui.answers = {MsgAnswer::Yes};
+    page.Safe()->WriteSettings();
+    controller.Pump(session);
+    EXPECT_EQ(page.Safe()->Report().outcome, Outcome::Succeeded);
+    EXPECT_TRUE(controller.Blocks() == session.Config().LastWrittenBlocks());
+    EXPECT_FALSE(controller.Blocks() == before);
+    page.Attach(nullptr, nullptr);
+}
+
+// The real box: a question that gives up a safeguard answers No to Enter and to Escape; the
+// other questions keep Yes as their default.
+TEST(MessageBoxPresenterTest, DefaultAnswerOfEachQuestion) {
+    struct Case {
+        MsgButtons buttons;
+        Qt::Key key;
+        MsgAnswer expected;
+    };
+    const Case cases[] = {
+        {MsgButtons::YesNoDefaultNo, Qt::Key_Return, MsgAnswer::No},
+        {MsgButtons::YesNoDefaultNo, Qt::Key_Escape, MsgAnswer::No},
+        {MsgButtons::YesNo, Qt::Key_Return, MsgAnswer::Yes},
+        {MsgButtons::YesNo, Qt::Key_Escape, MsgAnswer::No},
+    };
+    MessageBoxPresenter presenter;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.key));
+        bool seen = false, forced = false;
+        int ticks = 0;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) return;
+            // A key that closes nothing fails the case instead of hanging the test.
+            if (seen && ++ticks > 100) {
+                forced = true;
+                box->done(-1);
+            }
+            if (seen) return;
+            seen = true;
+            QKeyEvent press(QEvent::KeyPress, c.key, Qt::NoModifier);
+            QApplication::sendEvent(box, &press);
+        });
+        poll.start(10);
+        EXPECT_EQ(presenter.Present(QStringLiteral("是否？"), QStringLiteral("提示"), c.buttons),
+                  c.expected);
+        EXPECT_TRUE(seen);
+        EXPECT_FALSE(forced);
+    }
 }
 
 class AnswerYes : public IMessagePresenter {

@@ -4,6 +4,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <array>
 #include <cstring>
@@ -225,12 +228,63 @@ TEST_F(CtlE2e, VerifyCatchesAControllerThatStoresSomethingElse) {
     StartSim(sim, {"--store-wrong"}, &configured);
     const std::string ini = Path("site.ini");
     ASSERT_EQ(Ctl(sim, {"read", "--ini", ini}).status, 0);
-    const CtlResult w = Ctl(sim, {"write", "--ini", ini, "--dir", Archive()});
+    const CtlResult w = Ctl(sim, {"write", "--ini", ini, "--dir", Archive()}, {"--json"});
     EXPECT_EQ(w.status, 1);
     EXPECT_NE(w.err.find("校验失败"), std::string::npos) << w.err;
     for (const char* group : {"报警号码设置", "报警参数设置", "GPRS参数设置", "系统参数"})
         EXPECT_NE(w.err.find(group), std::string::npos) << group;
     EXPECT_EQ(w.err.find("写入已校验"), std::string::npos);
+    // Bit 0 of each block's first byte: the fields it changed, sent and read back, and the
+    // phone and sensor blocks, whose first bytes become codes no list position carries.
+    EXPECT_NE(w.err.find("GPRS参数设置 GPRS主IP：写入 alarm.example.org，读回 `larm.example.org"),
+              std::string::npos)
+        << w.err;
+    EXPECT_NE(w.err.find("报警号码设置：各项设置相同，但块中的字节不同"), std::string::npos);
+    EXPECT_NE(w.err.find("报警参数设置：各项设置相同，但块中的字节不同"), std::string::npos);
+
+    // --json: the same list on standard output, after the backup's line.
+    const QList<QByteArray> lines = QByteArray::fromStdString(w.out).trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 2) << w.out;
+    const QJsonObject mismatch = QJsonDocument::fromJson(lines[1]).object()["mismatch"].toObject();
+    EXPECT_EQ(mismatch["blocks"].toArray().size(), 4);
+    EXPECT_EQ(mismatch["bytesOnly"].toArray(),
+              (QJsonArray{QStringLiteral("报警号码设置"), QStringLiteral("报警参数设置")}));
+    bool address = false;
+    for (const QJsonValue& v : mismatch["fields"].toArray()) {
+        const QJsonObject f = v.toObject();
+        if (f["field"].toString() != QLatin1String("edt_ip1")) continue;
+        address = true;
+        EXPECT_EQ(f["sent"].toString(), QStringLiteral("alarm.example.org"));
+        EXPECT_EQ(f["readBack"].toString(), QStringLiteral("`larm.example.org"));
+        EXPECT_EQ(f["caption"].toString(), QStringLiteral("GPRS参数设置 GPRS主IP"));
+    }
+    EXPECT_TRUE(address) << w.out;
+}
+
+// Every way a wait of r4t8ctl ends: the outcome, the line hanging up, a silent controller,
+// the monitor's own limit. None may hang, and each ends with its message and status.
+TEST_F(CtlE2e, WaitsEndOnOutcomeHangupSilenceAndTheirLimit) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> sim;
+        std::vector<std::string> args;
+        int status;
+        const char* message;  // on standard error
+    };
+    const std::vector<Case> cases = {
+        {"answered", {}, {"login"}, 0, ""},
+        {"silent controller", {"--drop-rate", "1"}, {"login"}, 1, "发送命令超时"},
+        {"line closed mid-read", {"--hangup-after", "2"}, {"read", "--ini", Path("x.ini")}, 1, ""},
+        {"monitor for a second", {}, {"debug", "monitor", "--seconds", "1"}, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SimProcess sim;
+        StartSim(sim, c.sim);
+        const CtlResult r = Ctl(sim, c.args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    }
 }
 
 TEST_F(CtlE2e, RefusedHalfWayThenRestoreBringsMemoryBack) {

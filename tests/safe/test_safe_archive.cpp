@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <fstream>
+#include <functional>
 
 #include "ui/file/ConfigArchive.h"
 #include "ui/file/SettingsDiff.h"
@@ -147,6 +148,84 @@ TEST(Diff, WriteDiffComparesAsTheControllerWouldHoldTheValues) {
     EXPECT_TRUE(diff.changes[0].label.contains(QStringLiteral("超低限值")));
     window.SetText("edt_port", "x");
     EXPECT_TRUE(DiffWrite(current, window).problem.has_value());
+}
+
+TEST(Diff, VerifyNamesTheFieldsReadBackOtherwiseAndBytesNoFieldOwns) {
+    DeviceSettings window;
+    window.SetText("edt_tel1", "13800138000");
+    window.SetText("edt_Sensor2_High", "45.00");
+    window.SetText("edt_port", "8000");
+    RawBlocks sent;
+    ASSERT_FALSE(EncodeBlocks(window, sent));
+    const size_t phone = 0, sensor = kBlockSize, gprs = 2 * kBlockSize;
+
+    struct Case {
+        const char* what;
+        std::function<void(RawBlocks&)> change;
+        std::vector<ConfigBlock> blocks, bytesOnly;
+        QStringList lines;  // the field lines, in block order
+    };
+    const std::vector<Case> cases = {
+        {"identical", [](RawBlocks&) {}, {}, {}, {}},
+        {"a normalised number: one field",
+         [&](RawBlocks& b) { b[phone + 2 + 10] = '1'; },
+         {ConfigBlock::PhoneBlock},
+         {},
+         {QStringLiteral("报警号码设置 电话号1：写入 13800138000，读回 13800138001")}},
+        {"a byte beyond the used length: the block only",
+         [&](RawBlocks& b) { b[gprs + 200] = 0; },
+         {ConfigBlock::GprsBlock},
+         {ConfigBlock::GprsBlock},
+         {}},
+        {"a reserved byte in one block, a port in another",
+         [&](RawBlocks& b) {
+             b[sensor + 36 + 25] = 0;
+             b[gprs + 64] = 0x41;
+         },
+         {ConfigBlock::SensorBlock, ConfigBlock::GprsBlock},
+         {ConfigBlock::SensorBlock},
+         {QStringLiteral("GPRS参数设置 端口：写入 8000，读回 8001")}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        RawBlocks back = sent;
+        c.change(back);
+        const VerifyDiff diff = DiffVerify(sent, back, window);
+        EXPECT_EQ(diff.blocks, c.blocks);
+        EXPECT_EQ(diff.bytesOnly, c.bytesOnly);
+        EXPECT_EQ(diff.Empty(), c.blocks.empty());
+        if (diff.Empty()) continue;
+        QStringList lines = FormatVerify(diff).split('\n');
+        EXPECT_EQ(
+            lines.takeFirst(),
+            QStringLiteral("校验失败，控制器中的以下设置与写入的不一致：") + BlockNames(c.blocks));
+        for (ConfigBlock b : c.bytesOnly)
+            EXPECT_EQ(lines.takeLast(),
+                      BlockGroupName(b) + QStringLiteral("：各项设置相同，但块中的字节不同"));
+        EXPECT_EQ(lines, c.lines);
+    }
+}
+
+TEST(Diff, VerifyOfALostBlockListsTwentyFieldsAndCountsTheRest) {
+    DeviceSettings window;
+    for (int n = 1; n <= 4; ++n) {
+        window.SetText(QStringLiteral("edt_Sensor%1_STP").arg(n), "1");
+        window.SetText(QStringLiteral("edt_Sensor%1_Relay").arg(n), "10");
+        window.SetText(QStringLiteral("edt_Sensor%1_SLow").arg(n), "-10");
+    }
+    RawBlocks sent;
+    ASSERT_FALSE(EncodeBlocks(window, sent));
+    RawBlocks back = sent;
+    std::fill_n(back.begin() + kBlockSize, kBlockSize, 0xFF);  // the sensor block erased only
+    const VerifyDiff diff = DiffVerify(sent, back, window);
+    ASSERT_GT(diff.fields.size(), 20u);
+    for (const FieldChange& f : diff.fields)
+        EXPECT_TRUE(f.label.startsWith("报警参数设置")) << f.label.toStdString();
+    const QStringList lines = FormatVerify(diff).split('\n');
+    ASSERT_EQ(lines.size(), 1 + 20 + 1);
+    EXPECT_EQ(lines.back(), QStringLiteral("……另有 %1 项不一致").arg(diff.fields.size() - 20));
+    EXPECT_EQ(lines[1], QStringLiteral("报警参数设置1 超低限值：写入 -10.00，读回 NAN"));
+    EXPECT_EQ(FormatVerify(diff, 100).split('\n').size(), 1 + static_cast<int>(diff.fields.size()));
 }
 
 TEST(RawBlocksCompare, NamesTheDifferingBlocksInOrder) {

@@ -3,91 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
-#include <cstring>
-#include <deque>
 #include <fstream>
 
 #include "../support/FakeTimeSource.h"
 #include "../support/FakeUserInterface.h"
+#include "FakeController.h"
 #include "ui/file/SafeWrite.h"
 
 namespace r4t8 {
 namespace {
 
+using testing::FakeController;
 using testing::FakeTimeSource;
 using testing::FakeUserInterface;
-
-// Answers every request from a memory image; replies are queued and handed to the session
-// by Pump(), so they never arrive inside the send that asked for them.
-class FakeController : public IPort {
-  public:
-    FakeController() { memory.fill(0xFF); }
-
-    bool WriteBytes(const uint8_t* data, size_t count) override {
-        if (count < 2) return false;
-        const Bytes raw = [&] {
-            Bytes r{kFrameDelimiter};
-            const Bytes inner = UnescapeFrame(data + 1, count - 2);
-            r.insert(r.end(), inner.begin(), inner.end());
-            r.push_back(kFrameDelimiter);
-            return r;
-        }();
-        uint8_t command = 0;
-        Bytes payload;
-        if (!ParseRawFrame(raw, command, payload)) return true;
-        requests.push_back(command);
-        if (silent) return true;
-        uint32_t address = 0;
-        if (payload.size() >= 4) std::memcpy(&address, payload.data(), 4);
-        switch (command) {
-            case cmd_login:
-                Reply(command, {1, 'R', '4', 'T', '1', 0, 'V', '1', 0});
-                break;
-            case cmd_read_block:
-                Reply(command, Bytes(memory.begin() + address, memory.begin() + address + 256));
-                break;
-            case cmd_erase_block:
-                if (++erases == refuseErase) {
-                    Reply(command, {0});
-                    break;
-                }
-                std::fill_n(memory.begin() + address, 256, 0xFF);
-                Reply(command, {1});
-                break;
-            case cmd_write_block:
-                std::copy_n(payload.begin() + 4, 256, memory.begin() + address);
-                if (storeWrong) memory[address] ^= 0x01;
-                Reply(command, {1});
-                break;
-            default:
-                Reply(command, {1});
-        }
-        return true;
-    }
-
-    void Pump(DeviceSession& session) {
-        while (!pending.empty()) {
-            const Bytes frame = pending.front();
-            pending.pop_front();
-            session.cm1ReceiveData(frame.data(), static_cast<uint16_t>(frame.size()));
-        }
-    }
-
-    RawBlocks Blocks() const { return BlocksFromImage(memory); }
-
-    ConfigImage memory;
-    std::vector<uint8_t> requests;
-    std::deque<Bytes> pending;
-    bool storeWrong = false;
-    bool silent = false;
-    int refuseErase = 0;  // the nth erase is refused; 0: none
-    int erases = 0;
-
-  private:
-    void Reply(uint8_t command, const Bytes& payload) {
-        pending.push_back(EscapeFrame(BuildReplyFrame(command, payload)));
-    }
-};
 
 class SafeWriteTest : public ::testing::Test {
   protected:
@@ -158,8 +86,24 @@ TEST_F(SafeWriteTest, MismatchOffersTheBackupAndRestoresItWhenAsked) {
     EXPECT_TRUE(r.restored);
     EXPECT_TRUE(controller.Blocks() == configured);
     ASSERT_GE(ui.messages.size(), 2u);
-    EXPECT_TRUE(ui.messages[1].text.contains(QStringLiteral("报警号码设置")));
-    EXPECT_TRUE(ui.messages[1].text.contains(QStringLiteral("是否恢复备份")));
+    // Bit 0 of each block's first byte: a phone function code and (for this model) a sensor
+    // type code that no list position carries, so no field shows them; the first letter of
+    // the main address; the clock mode. The fields come before the question, with what was
+    // sent and what came back.
+    const QStringList lines = ui.messages[1].text.split('\n');
+    const QStringList expectedLines = {
+        QStringLiteral("校验失败，控制器中的以下设置与写入的不一致：报警号码设置、报警参数设置、"
+                       "GPRS参数设置、系统参数"),
+        QStringLiteral("GPRS参数设置 GPRS主IP：写入 ，读回 ") + QChar(0xFE),
+        QStringLiteral("系统参数 校时方式：写入 自动，读回 手动"),
+        QStringLiteral("报警号码设置：各项设置相同，但块中的字节不同"),
+        QStringLiteral("报警参数设置：各项设置相同，但块中的字节不同"),
+        QStringLiteral("是否恢复备份？"),
+    };
+    EXPECT_EQ(lines, expectedLines) << ui.messages[1].text.toStdString();
+    EXPECT_EQ(r.mismatch.fields.size(), 2u);
+    EXPECT_EQ(r.mismatch.bytesOnly,
+              (std::vector<ConfigBlock>{ConfigBlock::PhoneBlock, ConfigBlock::SensorBlock}));
     EXPECT_EQ(ui.messages[1].caption, QStringLiteral("提示"));
     EXPECT_EQ(ui.messages[1].buttons, MsgButtons::YesNo);
 }
@@ -200,6 +144,47 @@ TEST_F(SafeWriteTest, BackupThatCannotBeStoredWritesNothing) {
     ASSERT_FALSE(ui.messages.empty());
     EXPECT_TRUE(ui.messages.back().text.startsWith(QStringLiteral("备份失败，未写入：")));
     EXPECT_TRUE(controller.Blocks() == configured);
+}
+
+TEST_F(SafeWriteTest, BackupThatCannotBeStoredAsksAndWritesOnlyOnYes) {
+    const QString blocker = dir.path() + "/blocker";
+    std::ofstream(blocker.toStdString()) << "x";
+    ConfigArchive blocked(blocker + "/archive");
+    SafeWrite other(session, blocked, time, ui);
+    SafeWriteOptions options;
+    options.askWithoutBackup = true;
+    other.SetOptions(options);
+    settings.SetText("edt_tel1", "13900000000");
+
+    // Unanswered (the box's default, as closing it): nothing erased.
+    other.WriteSettings();
+    Run();
+    EXPECT_EQ(controller.requests, (std::vector<uint8_t>{17, 17, 17, 17}));
+    EXPECT_EQ(other.Report().outcome, Outcome::Aborted);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].caption, QStringLiteral("提示"));
+    EXPECT_EQ(ui.messages[0].buttons, MsgButtons::YesNoDefaultNo);
+    // The reason names the folder that could not be made.
+    EXPECT_TRUE(ui.messages[0].text.startsWith(QStringLiteral("备份失败：无法创建文件夹")))
+        << ui.messages[0].text.toStdString();
+    EXPECT_TRUE(ui.messages[0].text.contains(QStringLiteral("blocker")));
+    EXPECT_TRUE(controller.Blocks() == configured);
+
+    // Yes: written and verified without a backup file; the blocks read stay restorable.
+    controller.requests.clear();
+    ui.messages.clear();
+    ui.answers = {MsgAnswer::Yes};
+    other.WriteSettings();
+    Run();
+    std::vector<uint8_t> expected = kBackupAndWrite;
+    expected.insert(expected.end(), {17, 17, 17, 17});
+    EXPECT_EQ(controller.requests, expected);
+    EXPECT_EQ(other.Report().outcome, Outcome::Succeeded);
+    EXPECT_TRUE(other.Report().verified);
+    EXPECT_FALSE(other.Report().backup);
+    ASSERT_TRUE(other.Report().backupBlocks);
+    EXPECT_TRUE(*other.Report().backupBlocks == configured);
+    EXPECT_TRUE(controller.Blocks() == session.Config().LastWrittenBlocks());
 }
 
 TEST_F(SafeWriteTest, SilentControllerDuringBackupEndsWithoutAnErase) {

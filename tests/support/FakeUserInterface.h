@@ -34,6 +34,8 @@ public:
         }
         switch (buttons) {
             case MsgButtons::YesNo: return MsgAnswer::Yes;
+            case MsgButtons::YesNoDefaultNo:
+                return MsgAnswer::No;  // the box's default
             case MsgButtons::OkCancel: return MsgAnswer::Cancel;
             case MsgButtons::Ok: break;
         }

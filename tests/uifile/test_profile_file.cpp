@@ -108,49 +108,61 @@ TEST(ProfileFileRead, Integers) {
     EXPECT_EQ(p.ReadInteger("A", "missing", -7), -7);
 }
 
-TEST(ProfileFileCodePage, GbkAndUtf8AreBothRead) {
+TEST(ProfileFileCodePage, GbkUnlessABomOrTheBytesSayUtf8) {
+    using E = ProfileFile::Encoding;
     struct Case {
-        QByteArray file;
-        ProfileFile::Encoding encoding;
+        const char* what;
+        QByteArray value;  // the bytes of k's value
+        E encoding;
+        const char* text;  // k as read, UTF-8
     };
     const Case cases[] = {
-        {"[A]\r\nk=" + kGbkTest + "\r\n", ProfileFile::Encoding::Gbk},
-        {"[A]\nk=" + kTest.toUtf8() + "\n", ProfileFile::Encoding::Utf8},
-        {"\xEF\xBB\xBF[A]\r\nk=" + kTest.toUtf8() + "\r\n", ProfileFile::Encoding::Utf8},
+        {"GBK 路, also valid UTF-8 (·)", "\xC2\xB7", E::Gbk, "路"},
+        {"GBK 路口, not UTF-8", "\xC2\xB7\xBF\xDA", E::Gbk, "路口"},
+        {"GBK 测试, not UTF-8", kGbkTest, E::Gbk, "测试"},
+        {"GBK 路 2 路, also valid UTF-8", "\xC2\xB7 2 \xC2\xB7", E::Gbk, "路 2 路"},
+        {"plain ASCII", "abc", E::Gbk, "abc"},
+        {"UTF-8 中文, no GBK", "\xE4\xB8\xAD\xE6\x96\x87", E::Utf8, "中文"},
+        {"UTF-8 报警, no GBK", "\xE6\x8A\xA5\xE8\xAD\xA6", E::Utf8, "报警"},
+        // Valid GBK too, but only through characters of GBK's extension areas.
+        {"UTF-8 测试", "\xE6\xB5\x8B\xE8\xAF\x95", E::Utf8, "测试"},
+        {"UTF-8 北京", "\xE5\x8C\x97\xE4\xBA\xAC", E::Utf8, "北京"},
+        {"UTF-8 emoji", "\xF0\x9F\x98\x80", E::Utf8, "\xF0\x9F\x98\x80"},
+        // Two bytes that are one common character either way: the GBK one wins.
+        {"C3 A9: GBK 茅, UTF-8 é", "\xC3\xA9", E::Gbk, "茅"},
+        // Neither: kept as GBK, so every byte survives a save.
+        {"overlong UTF-8, no GBK", "\xC0\x80\xFF", E::Gbk, "纮\xEF\xBF\xBD"},
+        {"UTF-8 cut short", "\xE6\xB5", E::Gbk, "娴"},
+        {"é then GBK 测试", "\xC3\xA9" + kGbkTest, E::Gbk, "茅测试"},
     };
     for (const Case& c : cases) {
-        const ProfileFile p = ProfileFile::FromBytes(c.file);
-        EXPECT_EQ(p.encoding(), c.encoding);
-        EXPECT_EQ(p.ReadString("A", "k", {}), kTest);
+        SCOPED_TRACE(c.what);
+        for (const QByteArray& eol : {QByteArray("\r\n"), QByteArray("\n")}) {
+            const QByteArray file = "[A]" + eol + "k=" + c.value + eol;
+            const ProfileFile p = ProfileFile::FromBytes(file);
+            EXPECT_EQ(p.encoding(), c.encoding);
+            EXPECT_EQ(p.ReadString("A", "k", {}), QString::fromUtf8(c.text));
+            // Saved over with a new key: the file's own code page and line end, its old bytes.
+            ProfileFile edited = p;
+            edited.WriteString("A", "n", QStringLiteral("路"));
+            const QByteArray added = c.encoding == E::Gbk ? "\xC2\xB7" : "\xE8\xB7\xAF";
+            EXPECT_EQ(edited.ToBytes(), file + "n=" + added + eol);
+        }
     }
-    // A BOM must not hide the first section's name.
-    EXPECT_TRUE(ProfileFile::FromBytes("\xEF\xBB\xBF[A]\r\nk=1\r\n").HasKey("a", "K"));
+}
+
+TEST(ProfileFileCodePage, AUtf8ByteOrderMarkDecides) {
+    // After a BOM even GBK-looking bytes are UTF-8; the BOM stays and hides no section.
+    const QByteArray file = "\xEF\xBB\xBF[A]\r\nk=\xC2\xB7\r\n";
+    ProfileFile p = ProfileFile::FromBytes(file);
+    EXPECT_EQ(p.encoding(), ProfileFile::Encoding::Utf8);
+    EXPECT_EQ(p.ReadString("a", "K", {}), QStringLiteral("·"));
+    p.WriteString("A", "n", kTest);
+    EXPECT_EQ(p.ToBytes(), file + "n=" + kTest.toUtf8() + "\r\n");
     // Pure ASCII is GBK, so what we add is GBK too.
     ProfileFile ascii = ProfileFile::FromBytes("[A]\r\nk=v\r\n");
     ascii.WriteString("A", "k", kTest);
     EXPECT_EQ(ascii.ToBytes(), "[A]\r\nk=" + kGbkTest + "\r\n");
-    ProfileFile utf8 = ProfileFile::FromBytes("[A]\nk=" + kTest.toUtf8() + "\n");
-    utf8.WriteString("A", "n", QStringLiteral("é"));
-    EXPECT_EQ(utf8.ToBytes(), "[A]\nk=" + kTest.toUtf8() + "\nn=\xC3\xA9\n");
-}
-
-TEST(ProfileFileCodePage, OnlyStrictUtf8CountsAsUtf8) {
-    const struct {
-        QByteArray text;
-        ProfileFile::Encoding encoding;
-    } cases[] = {
-        {"plain ascii", ProfileFile::Encoding::Gbk},
-        {"\xC3\xA9", ProfileFile::Encoding::Utf8},
-        {"\xF0\x9F\x98\x80", ProfileFile::Encoding::Utf8},
-        {"\xC0\x80", ProfileFile::Encoding::Gbk},          // overlong
-        {"\xED\xA0\x80", ProfileFile::Encoding::Gbk},      // surrogate
-        {"\xF4\x90\x80\x80", ProfileFile::Encoding::Gbk},  // above U+10FFFF
-        {"\xE6\xB5", ProfileFile::Encoding::Gbk},          // cut short
-        {"\xC3\xA9" + kGbkTest, ProfileFile::Encoding::Gbk},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(ProfileFile::FromBytes("[A]\nk=" + c.text + "\n").encoding(), c.encoding)
-            << c.text.toHex().toStdString();
 }
 
 TEST(ProfileFileCodePage, CharactersGbkLacksBecomeQuestionMarks) {

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -11,8 +14,8 @@
 
 #include "config/DeviceSettings.h"
 #include "tests/support/FakeUserInterface.h"
-#include "ui/file/SettingsFile.h"
 #include "tests/uifile/FileBytes.h"
+#include "ui/file/SettingsFile.h"
 
 using namespace r4t8;
 using r4t8::testing::FakeUserInterface;
@@ -454,6 +457,108 @@ TEST_F(SettingsFileTest, WriteFailingHalfwayLeavesTheOldFileIntact) {
     EXPECT_EQ(ReadAll(Path()), old);
     // No half-written temporary file is left beside it.
     EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"s.ini"});
+}
+
+// Root passes every permission check; with these capabilities out of this thread's effective
+// set (they stay permitted, and come back at the end of the scope) the permission bits apply
+// to us as to anyone. Without root this changes nothing, and the bits apply anyway.
+class PermissionBitsApply {
+  public:
+    PermissionBitsApply() {
+        if (syscall(SYS_capget, &m_header, m_saved) != 0) return;
+        __user_cap_data_struct lowered[2] = {m_saved[0], m_saved[1]};
+        for (const unsigned cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER})
+            lowered[cap / 32].effective &= ~(1u << (cap % 32));
+        m_lowered = syscall(SYS_capset, &m_header, lowered) == 0;
+    }
+    ~PermissionBitsApply() {
+        if (m_lowered) syscall(SYS_capset, &m_header, m_saved);
+    }
+    PermissionBitsApply(const PermissionBitsApply&) = delete;
+    PermissionBitsApply& operator=(const PermissionBitsApply&) = delete;
+
+  private:
+    __user_cap_header_struct m_header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct m_saved[2]{};
+    bool m_lowered = false;
+};
+
+// The program's own folder once installed: no new file may be made in it (so no temporary
+// file beside the settings file), while the settings file itself may be writable.
+TEST_F(SettingsFileTest, ReadOnlyFolderRewritesAWritableFileInPlaceOrKeepsIt) {
+    const QByteArray old = "[Notes]\r\nsite=\xC2\xB7 kept\r\n[TEL]\r\ntel1=1\r\n";
+    const QByteArray longValue =
+        "[Notes]\r\nsite=\xC2\xB7 kept\r\n[TEL]\r\ntel1=" + QByteArray(8000, '1') + "\r\n";
+    DeviceSettings s;
+    s.SetText("edt_tel1", "13800138000");
+
+    struct Case {
+        const char* what;
+        QByteArray before;  // empty: no file
+        QFile::Permissions file;
+        rlim_t sizeLimit;  // RLIM_INFINITY, or a file-size limit the new content exceeds
+        bool saved;
+    };
+    const QFile::Permissions rw = QFile::ReadOwner | QFile::WriteOwner;
+    const Case cases[] = {
+        {"writable file, longer content", old, rw, RLIM_INFINITY, true},
+        {"writable file, shorter content", longValue, rw, RLIM_INFINITY, true},
+        {"read-only file", old, QFile::ReadOwner, RLIM_INFINITY, false},
+        {"no file", {}, rw, RLIM_INFINITY, false},
+        {"disk too small for the new content", old, rw, static_cast<rlim_t>(old.size() + 8), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        // What a save into a writable folder makes of the same file.
+        WriteAll(Path("reference.ini"), c.before);
+        ASSERT_TRUE(SettingsFile::Save(Path("reference.ini"), s, m_ui));
+        const QByteArray merged = ReadAll(Path("reference.ini"));
+
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        const QString target = dir.filePath("setini.ini");
+        if (!c.before.isEmpty()) {
+            WriteAll(target, c.before);
+            ASSERT_TRUE(QFile::setPermissions(target, c.file));
+        }
+        const QFile::Permissions open = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+        ASSERT_TRUE(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
+        FakeUserInterface ui;
+        bool ok = false;
+        {
+            PermissionBitsApply bits;
+            QFile probe(dir.filePath("probe"));
+            if (probe.open(QIODevice::WriteOnly)) {
+                probe.remove();
+                QFile::setPermissions(dir.path(), open);
+                GTEST_SKIP() << "this process can create files in a read-only folder "
+                                "(root, and CAP_DAC_OVERRIDE could not be dropped)";
+            }
+            rlimit saved{};
+            ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+            auto* previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit = saved;
+            limit.rlim_cur = c.sizeLimit;
+            ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+            ok = SettingsFile::Save(target, s, ui);
+            setrlimit(RLIMIT_FSIZE, &saved);
+            std::signal(SIGXFSZ, previousHandler);
+        }
+        ASSERT_TRUE(QFile::setPermissions(dir.path(), open));
+        EXPECT_EQ(ok, c.saved);
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+                  c.before.isEmpty() ? QStringList{} : QStringList{"setini.ini"});
+        if (c.saved) {
+            EXPECT_TRUE(ui.messages.empty());
+            EXPECT_EQ(ReadAll(target), merged);
+        } else {
+            EXPECT_EQ(ui.MessageTexts(),
+                      QStringList{QStringLiteral("Unable to write to %1.").arg(target)});
+            if (!c.before.isEmpty()) {
+                EXPECT_EQ(ReadAll(target), c.before);
+            }
+        }
+    }
 }
 
 TEST(SettingsFileNames, ProposedNameAndExtension) {

@@ -22,6 +22,9 @@ MsgAnswer CliUserInterface::ShowMessage(const QString& text, const QString& /*ca
         std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
     switch (buttons) {
         case MsgButtons::YesNo: return m_assumeYes ? MsgAnswer::Yes : MsgAnswer::No;
+        // A script that wants to go without a safeguard says so with its own option.
+        case MsgButtons::YesNoDefaultNo:
+            return MsgAnswer::No;
         // The open questions after an export: a script never wants a desktop program.
         case MsgButtons::OkCancel: return MsgAnswer::Cancel;
         case MsgButtons::Ok: break;
@@ -69,6 +72,7 @@ void CliUserInterface::ProcessEvents() { QCoreApplication::processEvents(); }
 
 void CliUserInterface::OperationFinished(Operation op, Outcome outcome) {
     m_outcomes.emplace_back(op, outcome);
+    if (m_onOutcome) m_onOutcome();
 }
 
 void CliUserInterface::AppendDebugOutput(bool received, const QString& text) {

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <deque>
+#include <functional>
 #include <utility>
 
 #include "protocol/Interfaces.h"
@@ -44,8 +45,10 @@ public:
     QDateTime DeviceTime() const { return m_deviceTime; }
     // Debug frames go to standard output while monitoring.
     void SetMonitorDebug(bool on) { m_monitorDebug = on; }
+    // Called after every outcome, so that a wait for one can end.
+    void SetOnOutcome(std::function<void()> callback) { m_onOutcome = std::move(callback); }
 
-private:
+  private:
     void EndProgressLine();
 
     bool m_assumeYes = false;
@@ -57,6 +60,7 @@ private:
     QString m_lastMessage;
     QDateTime m_deviceTime;
     std::deque<std::pair<Operation, Outcome>> m_outcomes;
+    std::function<void()> m_onOutcome;
 };
 
 }  // namespace r4t8::ctl

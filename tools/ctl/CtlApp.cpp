@@ -3,13 +3,16 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
-#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
+#include <limits>
 
 #include "serial/PortList.h"
 #include "ui/file/SettingsDiff.h"
@@ -75,7 +78,11 @@ CtlApp::CtlApp(const GlobalOptions& options) : m_options(options), m_settings(&m
         m_lastActivity = m_time.NowMs();
         if (m_session) m_session->cm1ReceiveData(buffer, length, m_comm.CurrentArrivalUs());
     });
-    m_comm.SetOnRequestHangup([this](TComm&) { m_hungUp = true; });
+    m_comm.SetOnRequestHangup([this](TComm&) {
+        m_hungUp = true;
+        Wake();
+    });
+    m_ui.SetOnOutcome([this] { Wake(); });
     m_port = std::make_unique<CommPort>(m_comm);
     m_session = std::make_unique<DeviceSession>(*m_port, m_time, m_ui, m_settings);
 }
@@ -123,22 +130,68 @@ bool CtlApp::OpenPort() {
     return true;
 }
 
-bool CtlApp::WaitFor(Operation op, Outcome& outcome, int idleMs) {
+CtlApp::WaitEnd CtlApp::WaitUntil(const std::function<bool()>& done, int idleMs, int totalMs) {
     m_lastActivity = m_time.NowMs();
-    for (;;) {
-        if (m_ui.TakeOutcome(op, outcome)) return true;
-        if (m_hungUp) {
+    WaitEnd end = WaitEnd::Done;
+    const auto finished = [&] {
+        if (done())
+            end = WaitEnd::Done;
+        else if (m_hungUp)
+            end = WaitEnd::HungUp;
+        else
+            return false;
+        return true;
+    };
+    if (finished()) return end;
+    QEventLoop loop;
+    // The idle limit counts from the last byte received: the timer wakes us only when it
+    // could have run out, and sleeps again for what is left.
+    QTimer idle;
+    idle.setSingleShot(true);
+    QObject::connect(&idle, &QTimer::timeout, &loop, [&] {
+        const qint64 quiet = m_time.NowMs() - m_lastActivity;
+        if (quiet < idleMs) {
+            idle.start(static_cast<int>(idleMs - quiet));
+            return;
+        }
+        end = WaitEnd::Idle;
+        loop.quit();
+    });
+    if (idleMs >= 0) idle.start(idleMs);
+    QTimer total;
+    total.setSingleShot(true);
+    QObject::connect(&total, &QTimer::timeout, &loop, [&] {
+        end = WaitEnd::Deadline;
+        loop.quit();
+    });
+    if (totalMs >= 0) total.start(totalMs);
+    m_wake = [&] {
+        if (finished()) loop.quit();
+    };
+    loop.exec();
+    m_wake = nullptr;
+    return end;
+}
+
+void CtlApp::Wake() {
+    if (m_wake) m_wake();
+}
+
+bool CtlApp::WaitFor(Operation op, Outcome& outcome, int idleMs) {
+    switch (WaitUntil([&] { return m_ui.TakeOutcome(op, outcome); }, idleMs)) {
+        case WaitEnd::Done:
+            return true;
+        case WaitEnd::HungUp:
             Err(QStringLiteral("连接已断开"));
             outcome = Outcome::Failed;
             return false;
-        }
-        if (m_time.NowMs() - m_lastActivity > idleMs) {
-            Err(QStringLiteral("发送命令超时"));
-            outcome = Outcome::TimedOut;
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        case WaitEnd::Idle:
+        case WaitEnd::Deadline:
+            break;
     }
+    Err(QStringLiteral("发送命令超时"));
+    outcome = Outcome::TimedOut;
+    return false;
 }
 
 bool CtlApp::WaitSucceeded(Operation op, int idleMs) {
@@ -231,19 +284,21 @@ int CtlApp::Read(const QStringList& argsIn) {
 
 int CtlApp::RunSafe(SafeWrite& safe, const std::function<void()>& start) {
     bool done = false;
-    safe.SetOnFinished([&done](const SafeWriteReport&) { done = true; });
+    safe.SetOnFinished([this, &done](const SafeWriteReport&) {
+        done = true;
+        Wake();
+    });
     start();
-    m_lastActivity = m_time.NowMs();
-    while (!done) {
-        if (m_hungUp) {
+    switch (WaitUntil([&done] { return done; }, 15000)) {
+        case WaitEnd::Done:
+            break;
+        case WaitEnd::HungUp:
             Err(QStringLiteral("连接已断开"));
             return kExitFailed;
-        }
-        if (m_time.NowMs() - m_lastActivity > 15000) {
+        case WaitEnd::Idle:
+        case WaitEnd::Deadline:
             Err(QStringLiteral("发送命令超时"));
             return kExitFailed;
-        }
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     }
     const SafeWriteReport& report = safe.Report();
     if (report.backup) {
@@ -256,6 +311,22 @@ int CtlApp::RunSafe(SafeWrite& safe, const std::function<void()>& start) {
                     .toJson(QJsonDocument::Compact)));
         else
             Print(QStringLiteral("backup\t") + report.backup->BinPath());
+    }
+    // The mismatch itself went to standard error with the message; scripts get it here.
+    if (!report.mismatch.Empty() && m_options.json) {
+        QJsonArray blocks, fields, bytesOnly;
+        for (ConfigBlock b : report.mismatch.blocks) blocks.append(BlockGroupName(b));
+        for (const FieldChange& c : report.mismatch.fields)
+            fields.append(QJsonObject{{"field", c.name},
+                                      {"caption", c.label},
+                                      {"sent", c.before},
+                                      {"readBack", c.after}});
+        for (ConfigBlock b : report.mismatch.bytesOnly) bytesOnly.append(BlockGroupName(b));
+        Print(QString::fromUtf8(
+            QJsonDocument(QJsonObject{{"mismatch", QJsonObject{{"blocks", blocks},
+                                                               {"fields", fields},
+                                                               {"bytesOnly", bytesOnly}}}})
+                .toJson(QJsonDocument::Compact)));
     }
     if (report.verified) Err(QStringLiteral("写入已校验"));
     return report.outcome == Outcome::Succeeded ? kExitOk : kExitFailed;
@@ -383,15 +454,12 @@ int CtlApp::Diff(const QStringList& argsIn) {
     m_session->Config().ReadBlocksRaw([&](bool ok, const RawBlocks& blocks) {
         finished = true;
         if (ok) current = blocks;
+        Wake();
     });
     Outcome outcome = Outcome::Succeeded;
-    m_lastActivity = m_time.NowMs();
-    while (!finished) {
-        if (m_ui.TakeOutcome(Operation::ReadSettings, outcome) || m_hungUp ||
-            m_time.NowMs() - m_lastActivity > 15000)
-            break;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
+    // A failed read reports only its outcome.
+    WaitUntil([&] { return finished || m_ui.TakeOutcome(Operation::ReadSettings, outcome); },
+              15000);
     if (!current) {
         if (m_hungUp) Err(QStringLiteral("连接已断开"));
         return kExitFailed;
@@ -594,10 +662,8 @@ int CtlApp::Debug(const QStringList& argsIn) {
         return WaitSucceeded(Operation::DebugMode) ? kExitOk : kExitFailed;
     }
     m_ui.SetMonitorDebug(true);
-    QElapsedTimer clock;
-    clock.start();
-    while (!m_hungUp && (limit == 0 || clock.elapsed() < limit * 1000LL))
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    const qint64 limitMs = std::min<qint64>(limit * 1000LL, std::numeric_limits<int>::max());
+    WaitUntil([] { return false; }, -1, limit == 0 ? -1 : static_cast<int>(limitMs));
     return m_hungUp ? kExitFailed : kExitOk;
 }
 

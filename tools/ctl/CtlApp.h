@@ -52,6 +52,13 @@ private:
     int FactoryReset(const QStringList& args);
 
     bool OpenPort();
+    enum class WaitEnd { Done, HungUp, Idle, Deadline };
+    // Runs the event loop until `done` holds, the line hangs up, the link stays silent for
+    // `idleMs` or `totalMs` have passed (-1: no such limit). The loop sleeps in the event
+    // dispatcher; `done` is looked at when an outcome is reported and on Wake().
+    WaitEnd WaitUntil(const std::function<bool()>& done, int idleMs, int totalMs = -1);
+    // Something `done` of the running wait looks at has changed.
+    void Wake();
     // Runs the event loop until `op` reports its outcome, or the link stays silent for
     // `idleMs` (the sender's own time-out reports long before that).
     bool WaitFor(Operation op, Outcome& outcome, int idleMs = 15000);
@@ -67,6 +74,7 @@ private:
     std::unique_ptr<DeviceSession> m_session;
     qint64 m_lastActivity = 0;
     bool m_hungUp = false;
+    std::function<void()> m_wake;  // of the running wait
 };
 
 }  // namespace r4t8::ctl

@@ -1,12 +1,17 @@
 #include "ui/file/ProfileFile.h"
 
+#include <fcntl.h>
 #include <iconv.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 namespace r4t8 {
@@ -122,12 +127,45 @@ bool IsValidUtf8(const QByteArray& bytes) {
     return true;
 }
 
-bool LooksLikeUtf8(const QByteArray& bytes) {
-    if (bytes.startsWith(kUtf8Bom)) return true;
-    bool nonAscii = false;
-    for (char c : bytes)
-        if (static_cast<unsigned char>(c) >= 0x80) nonAscii = true;
-    return nonAscii && IsValidUtf8(bytes);
+// Every byte belongs to a GBK character (as the platform's converter knows them).
+bool IsValidGbk(const QByteArray& bytes) {
+    const Iconv cd("UTF-8", "GBK");
+    if (!cd.ok()) return true;
+    bool valid = true;
+    Convert(cd, bytes, [&valid](QByteArray&, unsigned char) -> size_t {
+        valid = false;
+        return std::numeric_limits<size_t>::max();  // no need to look further
+    });
+    return valid;
+}
+
+// Every double-byte character is one of GB2312's (lead A1..F7, trail A1..FE): the characters
+// the installers' PCs write. UTF-8 Chinese that happens to be valid GBK almost never pairs up
+// that way ("测试" in UTF-8 read as GBK is "娴嬭瘯", two of them from GBK's extension areas).
+bool OnlyGb2312Pairs(const QByteArray& bytes) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const qsizetype n = bytes.size();
+    for (qsizetype i = 0; i < n;) {
+        if (p[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        if (i + 1 >= n || p[i] < 0xA1 || p[i] > 0xF7 || p[i + 1] < 0xA1 || p[i + 1] == 0xFF)
+            return false;
+        i += 2;
+    }
+    return true;
+}
+
+// Our own files and those of the installers' PCs are GBK, and GBK text can happen to be valid
+// UTF-8 too ("路" is C2 B7, "·" in UTF-8): without a BOM a file is GBK unless its bytes are
+// no GBK, or unless only UTF-8 makes common characters of them. Bytes valid in neither stay
+// GBK, which keeps them as they are.
+ProfileFile::Encoding ChooseEncoding(const QByteArray& bytes) {
+    if (bytes.startsWith(kUtf8Bom)) return ProfileFile::Encoding::Utf8;
+    if (!IsValidUtf8(bytes)) return ProfileFile::Encoding::Gbk;
+    if (IsValidGbk(bytes) && OnlyGb2312Pairs(bytes)) return ProfileFile::Encoding::Gbk;
+    return ProfileFile::Encoding::Utf8;
 }
 
 bool IsBlank(QChar c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\v' || c == u'\f'; }
@@ -221,7 +259,7 @@ ProfileFile::LoadResult ProfileFile::Load(const QString& path) {
 
 void ProfileFile::Parse(const QByteArray& input) {
     m_lines.clear();
-    m_encoding = LooksLikeUtf8(input) ? Encoding::Utf8 : Encoding::Gbk;
+    m_encoding = ChooseEncoding(input);
     QByteArray bytes = input;
     m_bom.clear();
     if (bytes.startsWith(kUtf8Bom)) {
@@ -381,24 +419,96 @@ QByteArray ProfileFile::ToBytes() const {
 }
 
 bool ProfileFile::SaveAs(const QString& path, QString* error) const {
+    const QByteArray bytes = ToBytes();
     // QSaveFile writes a temporary file beside the target, syncs it to disk and renames it
     // over the target only on commit, so the old file survives every failure.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        if (error) *error = file.errorString();
-        return false;
+    QString reason;
+    if (file.open(QIODevice::WriteOnly)) {
+        if (file.write(bytes) != bytes.size()) {
+            // The disk is full or failing: rewriting in place would meet the same.
+            if (error) *error = file.errorString();
+            file.cancelWriting();
+            return false;
+        }
+        if (file.commit()) return true;
     }
-    const QByteArray bytes = ToBytes();
-    if (file.write(bytes) != bytes.size()) {
-        if (error) *error = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        if (error) *error = file.errorString();
-        return false;
+    reason = file.errorString();
+    // No temporary file beside the target, or no rename over it: the program's own folder
+    // once installed is read-only while the settings file in it may be writable.
+    const QFileInfo info(path);
+    if (info.isFile() && RewriteInPlace(path, bytes, &reason)) return true;
+    if (error) *error = reason;
+    return false;
+}
+
+namespace {
+
+bool WriteAllAt(int fd, const QByteArray& bytes) {
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n =
+            ::pwrite(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done), done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += n;
     }
     return true;
+}
+
+bool ReadAll(int fd, qint64 size, QByteArray& out) {
+    if (size < 0 || size > ProfileFile::kMaxFileSize) return false;
+    out.resize(static_cast<qsizetype>(size));
+    qsizetype done = 0;
+    while (done < out.size()) {
+        const ssize_t n =
+            ::pread(fd, out.data() + done, static_cast<size_t>(out.size() - done), done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += n;
+    }
+    return true;
+}
+
+// The file holds exactly `bytes`, on disk.
+bool PutContent(int fd, const QByteArray& bytes) {
+    if (!WriteAllAt(fd, bytes) || ::ftruncate(fd, bytes.size()) != 0 || ::fsync(fd) != 0)
+        return false;
+    struct stat st {};
+    QByteArray back;
+    return ::fstat(fd, &st) == 0 && st.st_size == bytes.size() && ReadAll(fd, st.st_size, back) &&
+           back == bytes;
+}
+
+}  // namespace
+
+bool ProfileFile::RewriteInPlace(const QString& path, const QByteArray& bytes, QString* error) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
+    int failure = fd < 0 ? errno : 0;
+    bool ok = false;
+    if (fd >= 0) {
+        struct stat st {};
+        QByteArray old;
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !ReadAll(fd, st.st_size, old)) {
+            failure = errno ? errno : EIO;
+        } else if (const int rc =
+                       bytes.size() > old.size() ? ::posix_fallocate(fd, 0, bytes.size()) : 0;
+                   rc != 0) {
+            // Room for the longer content comes first, so that a full disk stops us before
+            // the first byte is overwritten; a failed reservation may still have lengthened
+            // the file.
+            failure = rc;
+            if (::ftruncate(fd, old.size()) != 0) failure = errno;
+        } else if (PutContent(fd, bytes)) {
+            ok = true;
+        } else {
+            failure = errno ? errno : EIO;
+            PutContent(fd, old);
+        }
+        ::close(fd);
+    }
+    if (!ok && error) *error = QString::fromLocal8Bit(std::strerror(failure ? failure : EIO));
+    return ok;
 }
 
 }  // namespace r4t8

@@ -2,10 +2,11 @@
 // matched regardless of case, values replaced in place, new keys at the end of their section,
 // new sections at the end of the file, every other line kept byte for byte).
 //
-// Code page: files are read as UTF-8 when they start with a UTF-8 byte-order mark or are valid
-// UTF-8 holding non-ASCII bytes, and as GBK otherwise. Files we create are written in GBK with
-// CR LF line ends, as the Windows PCs of the installers wrote them; a loaded file keeps its own
-// code page and line end for the lines we add or change.
+// Code page: files are read as UTF-8 when they start with a UTF-8 byte-order mark, or when
+// their bytes are valid UTF-8 and either no valid GBK or GBK only through characters beyond
+// GB2312; as GBK otherwise. Files we create are written in GBK with CR LF line ends, as the
+// Windows PCs of the installers wrote them; a loaded file keeps its own code page and line end
+// for the lines we add or change.
 #pragma once
 
 #include <QByteArray>
@@ -45,7 +46,9 @@ class ProfileFile {
 
     QByteArray ToBytes() const;
     // Writes the whole profile through a temporary file in the same folder that replaces the
-    // target only once it is complete and on disk. On failure the old file stays as it was.
+    // target only once it is complete and on disk. Where that cannot be done (a folder we may
+    // not write holding a file we may), the existing file is rewritten in place, read back,
+    // and given its old bytes again if that fails. On failure the old file stays as it was.
     bool SaveAs(const QString& path, QString* error = nullptr) const;
 
     Encoding encoding() const { return m_encoding; }
@@ -60,6 +63,7 @@ class ProfileFile {
         int eqPos = -1;  // Entry: byte offset of the first '='
     };
 
+    static bool RewriteInPlace(const QString& path, const QByteArray& bytes, QString* error);
     void Parse(const QByteArray& bytes);
     void Classify(Line& line) const;
     int FindSection(const QString& section) const;  // header line, or -1

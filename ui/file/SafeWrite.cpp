@@ -69,10 +69,27 @@ void SafeWrite::OnBackupRead(bool ok, const RawBlocks& blocks) {
         m_report.backup =
             m_archive.Store(blocks, decoded, m_session.Model(), m_time.CurrentDateTime(), error);
         if (!m_report.backup) {
-            Fail(Outcome::Failed, m_job == Job::BackupOnly
-                                      ? QStringLiteral("备份失败：") + error
-                                      : QStringLiteral("备份失败，未写入：") + error);
-            return;
+            if (m_job == Job::BackupOnly) {
+                Fail(Outcome::Failed, QStringLiteral("备份失败：") + error);
+                return;
+            }
+            if (!m_options.askWithoutBackup) {
+                Fail(Outcome::Failed, QStringLiteral("备份失败，未写入：") + error);
+                return;
+            }
+            // The blocks just read stay in memory, so a failed verify can still restore them.
+            m_phase = Phase::Idle;  // no outcomes are taken while the box is open
+            const unsigned run = m_run;
+            const QString question =
+                QStringLiteral("备份失败：") + error + QStringLiteral("\n是否不备份，直接写入？");
+            const MsgAnswer answer =
+                m_ui.ShowMessage(question, kQuestion, MsgButtons::YesNoDefaultNo);
+            if (run != m_run) return;  // another run started meanwhile
+            if (answer != MsgAnswer::Yes) {
+                m_report.error = QStringLiteral("备份失败，未写入：") + error;
+                Finish(Outcome::Aborted);
+                return;
+            }
         }
     }
     if (m_job == Job::BackupOnly) {
@@ -159,8 +176,9 @@ void SafeWrite::OnVerifyRead(bool ok, const RawBlocks& blocks) {
         Fail(Outcome::Aborted, QStringLiteral("校验未完成：读取被中断"));
         return;
     }
-    const std::vector<ConfigBlock> differing =
-        DifferingBlocks(m_session.Config().LastWrittenBlocks(), blocks);
+    const VerifyDiff mismatch =
+        DiffVerify(m_session.Config().LastWrittenBlocks(), blocks, m_session.Settings());
+    const std::vector<ConfigBlock>& differing = mismatch.blocks;
     if (differing.empty()) {
         m_ui.SetStatusText(2, QStringLiteral("写入已校验"));
         m_ui.RepaintStatus();
@@ -173,14 +191,19 @@ void SafeWrite::OnVerifyRead(bool ok, const RawBlocks& blocks) {
         }
         return;
     }
-    const QString text =
-        QStringLiteral("校验失败，控制器中的以下设置与写入的不一致：") + BlockNames(differing);
+    // The fields let an installer tell a controller that normalises a value from one that
+    // lost a block.
+    const QString text = FormatVerify(mismatch);
     if (m_restoring || !m_report.backupBlocks) {
-        if (!m_restoring) m_report.mismatched = differing;
+        if (!m_restoring) {
+            m_report.mismatched = differing;
+            m_report.mismatch = mismatch;
+        }
         Fail(Outcome::Failed, text);
         return;
     }
     m_report.mismatched = differing;
+    m_report.mismatch = mismatch;
     m_report.error = text;
     if (m_ui.ShowMessage(text + QStringLiteral("\n是否恢复备份？"), kQuestion, MsgButtons::YesNo) !=
         MsgAnswer::Yes) {

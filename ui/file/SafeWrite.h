@@ -13,6 +13,7 @@
 #include "protocol/Interfaces.h"
 #include "protocol/session/DeviceSession.h"
 #include "ui/file/ConfigArchive.h"
+#include "ui/file/SettingsDiff.h"
 
 namespace r4t8 {
 
@@ -21,6 +22,9 @@ struct SafeWriteOptions {
     bool verify = true;
     // Before writing, list the fields that will change against the blocks just read and ask.
     bool confirmChanges = false;
+    // When the backup cannot be stored, ask whether to write without it (default: no)
+    // instead of refusing the write.
+    bool askWithoutBackup = false;
 };
 
 struct SafeWriteReport {
@@ -30,6 +34,7 @@ struct SafeWriteReport {
     bool written = false;                   // the write sequence and write-done succeeded
     bool verified = false;                  // read back identical to what was sent
     std::vector<ConfigBlock> mismatched;    // blocks the first verify found different
+    VerifyDiff mismatch;                    // and what in them: fields sent and read back
     bool restored = false;                  // the backup went back and verified
     QString error;                          // the message shown when it failed
 };

@@ -1,6 +1,7 @@
 #include "ui/file/SettingsDiff.h"
 
 #include <QStringList>
+#include <algorithm>
 
 #include "config/BlockCodecs.h"
 #include "ui/file/SettingsFile.h"
@@ -43,6 +44,12 @@ bool SameValue(const DeviceSettings& a, const DeviceSettings& b, const SettingsE
     return true;
 }
 
+// "label：" once, also for the captions that end in a colon of their own ("端口：").
+QString Lead(const QString& label) {
+    QString l = label;
+    while (l.endsWith(QStringLiteral("：")) || l.endsWith(u':')) l.chop(1);
+    return l + QStringLiteral("：");
+}
 
 }  // namespace
 
@@ -76,10 +83,43 @@ WriteDiff DiffWrite(const RawBlocks& current, const DeviceSettings& window) {
     return diff;
 }
 
+VerifyDiff DiffVerify(const RawBlocks& sent, const RawBlocks& readBack,
+                      const DeviceSettings& like) {
+    VerifyDiff diff;
+    diff.blocks = DifferingBlocks(sent, readBack);
+    for (ConfigBlock block : diff.blocks) {
+        // Only this block read back: the fields that change are this block's own.
+        RawBlocks one = sent;
+        const size_t at = RawIndex(block) * kBlockSize;
+        std::copy_n(readBack.begin() + static_cast<ptrdiff_t>(at), kBlockSize,
+                    one.begin() + static_cast<ptrdiff_t>(at));
+        const std::vector<FieldChange> fields = DiffBlocks(sent, one, like);
+        if (fields.empty()) diff.bytesOnly.push_back(block);
+        diff.fields.insert(diff.fields.end(), fields.begin(), fields.end());
+    }
+    return diff;
+}
+
+QString FormatVerify(const VerifyDiff& diff, size_t limit) {
+    QStringList lines;
+    lines << QStringLiteral("校验失败，控制器中的以下设置与写入的不一致：") +
+                 BlockNames(diff.blocks);
+    for (size_t i = 0; i < diff.fields.size() && i < limit; ++i) {
+        const FieldChange& c = diff.fields[i];
+        lines << Lead(c.label) + QStringLiteral("写入 ") + c.before + QStringLiteral("，读回 ") +
+                     c.after;
+    }
+    if (diff.fields.size() > limit)
+        lines << QStringLiteral("……另有 %1 项不一致").arg(diff.fields.size() - limit);
+    for (ConfigBlock block : diff.bytesOnly)
+        lines << BlockGroupName(block) + QStringLiteral("：各项设置相同，但块中的字节不同");
+    return lines.join('\n');
+}
+
 QString FormatChanges(const std::vector<FieldChange>& changes) {
     QStringList lines;
     for (const FieldChange& c : changes)
-        lines << c.label + QStringLiteral("：") + c.before + QStringLiteral(" → ") + c.after;
+        lines << Lead(c.label) + c.before + QStringLiteral(" → ") + c.after;
     return lines.join('\n');
 }
 

@@ -36,4 +36,18 @@ std::vector<FieldChange> DiffBlocks(const RawBlocks& before, const RawBlocks& af
 // One line per change: "label: before → after".
 QString FormatChanges(const std::vector<FieldChange>& changes);
 
+// What a read-back shows against what was written: the fields that read back otherwise
+// (before: as sent, after: as read back), block by block, and the blocks whose bytes differ
+// although every field reads back the same (bytes that no field owns).
+struct VerifyDiff {
+    std::vector<ConfigBlock> blocks;  // every block whose bytes differ
+    std::vector<FieldChange> fields;
+    std::vector<ConfigBlock> bytesOnly;
+    bool Empty() const { return blocks.empty(); }
+};
+VerifyDiff DiffVerify(const RawBlocks& sent, const RawBlocks& readBack, const DeviceSettings& like);
+// The blocks named in a first line, then one line per field ("label：写入 X，读回 Y"), the
+// first `limit` of them and a count of the rest, then the blocks differing in bytes only.
+QString FormatVerify(const VerifyDiff& diff, size_t limit = 20);
+
 }  // namespace r4t8

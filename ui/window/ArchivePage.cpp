@@ -98,6 +98,8 @@ void ArchivePage::ApplyOptions() {
     if (!m_safe) return;
     SafeWriteOptions options = m_safe->Options();
     options.confirmChanges = ConfirmBeforeWrite();
+    // An installer at the window can judge a failed backup; a script cannot.
+    options.askWithoutBackup = true;
     m_safe->SetOptions(options);
 }
 

@@ -18,6 +18,12 @@ MsgAnswer MessageBoxPresenter::Present(const QString& text, const QString& capti
             box.setIcon(QMessageBox::Question);
             box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
             break;
+        case MsgButtons::YesNoDefaultNo:
+            box.setIcon(QMessageBox::Question);
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            box.setDefaultButton(QMessageBox::No);
+            box.setEscapeButton(QMessageBox::No);
+            break;
         case MsgButtons::OkCancel:
             box.setIcon(QMessageBox::Question);
             box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
@@ -36,7 +42,7 @@ MsgAnswer MessageBoxPresenter::Present(const QString& text, const QString& capti
             break;
     }
     // Closing a question box with the window's close button is no consent.
-    if (buttons == MsgButtons::YesNo) return MsgAnswer::No;
+    if (buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoDefaultNo) return MsgAnswer::No;
     if (buttons == MsgButtons::OkCancel) return MsgAnswer::Cancel;
     return MsgAnswer::Ok;
 }

@@ -138,7 +138,10 @@ void Tfrm_mset::AttachLiveData(DeviceSession* session) {
 void Tfrm_mset::OnLiveOutcome(Operation op, Outcome outcome) {
     if (!m_liveSession) return;
     if (op == Operation::HistoryQuery && outcome == Outcome::Succeeded) {
-        ShowHistoryCharts(m_liveSession->History().LastDownload());
+        // A range without records ("该时间段未查询到数据") keeps no download of its own; the
+        // charts must not go on showing the previous range as if it were this one.
+        const HistoryQuery& history = m_liveSession->History();
+        ShowHistoryCharts(history.PageCount() == 0 ? HistoryTable{} : history.LastDownload());
     } else if (op == Operation::CurrentData) {
         if (outcome == Outcome::Succeeded || outcome == Outcome::Failed) {
             // A reply with an undefined item still carries the readings before it.
