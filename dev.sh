@@ -36,17 +36,19 @@ install_missing() {
     echo "Installed in $((SECONDS - start)) s"
 }
 
-# What a failed configure could not find, from its errors (CMake wraps them over lines;
-# optional look-ups before the first error do not count). The root cause comes first.
+# What a failed configure could not find (CMake wraps its messages over lines). A missing
+# dependency of a found package is the root cause; optional look-ups that failed before the
+# first error are no cause at all.
 not_found() {
-    local errors pattern what
+    local all errors pattern what
+    all=$(tr -s ' \n' '  ' <"$1")
     errors=$(sed -n '/CMake Error/,$p' "$1" | tr -s ' \n' '  ')
-    for pattern in '[A-Za-z0-9_]+ could not be found because [^.]*' \
-                   'Could not find a package configuration file provided by "[^"]*"' \
-                   'Failed to find required [^.]*' 'Could NOT find [A-Za-z0-9_]+' \
-                   '[^.:]*(could not be found|could not find|not found)[^.]*'; do
-        what=$(grep -o -i -m1 -E "$pattern" <<<"$errors" | head -1) && break
-    done
+    what=$(grep -o -m1 -E '[A-Za-z0-9_]+ could not be found because [^.]*' <<<"$all" | head -1) ||
+        for pattern in 'Could not find a package configuration file provided by "[^"]*"' \
+                       'Failed to find required [^.]*' 'Could NOT find [A-Za-z0-9_]+' \
+                       '[^.:]*(could not be found|could not find|not found)[^.]*'; do
+            what=$(grep -o -i -m1 -E "$pattern" <<<"$errors" | head -1) && break
+        done
     echo "${what:-no error text (see the log)}"
 }
 
@@ -56,8 +58,8 @@ build() {
     local log="$dir/configure.log" start=$SECONDS
     mkdir -p "$dir"
     if ! cmake -S . -B "$dir" -DR4T8_SANITIZE="${R4T8_SANITIZE:-}" >"$log" 2>&1; then
-        # CMake's own account from its first error on, then the one line that matters.
-        if grep -q "CMake Error" "$log"; then sed -n '/CMake Error/,$p' "$log"; else tail -40 "$log"; fi
+        # CMake's own account, then the one line that matters.
+        cat "$log"
         echo "dev.sh: CMake could not configure $dir: $(not_found "$log")." \
              "A package is probably missing from the install list in dev.sh (log: $log)" >&2
         exit 1
