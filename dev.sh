@@ -10,8 +10,15 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
+# Everything a clean Debian 12 needs (apt-get runs with --no-install-recommends, so nothing
+# arrives unasked): tools/fresh-root checks the list on a new root. Qt's xcb platform plugin
+# comes with libqt6gui6, a dependency of qt6-base-dev.
 PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
-          libgtest-dev libgmock-dev libbenchmark-dev fonts-wqy-microhei python3-xlrd)
+          libgtest-dev libgmock-dev libbenchmark-dev fonts-wqy-microhei qt6-translations-l10n
+          # workbook readers of the export tests
+          python3-xlrd libreoffice-calc-nogui
+          # GUI tests on a real X server: input events, window properties, screenshots
+          xvfb xauth xdotool x11-utils imagemagick)
 # The fuzz targets need clang with its sanitizer runtimes.
 FUZZ_PACKAGES=(clang libclang-rt-dev)
 
@@ -22,17 +29,43 @@ install_missing() {
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     echo "Installing: ${missing[*]}"
-    local sudo=""
+    local sudo="" start=$SECONDS
     [ "$(id -u)" -ne 0 ] && sudo="sudo"
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    echo "Installed in $((SECONDS - start)) s"
+}
+
+# What a failed configure could not find (CMake wraps its messages over lines). A missing
+# dependency of a found package is the root cause; optional look-ups that failed before the
+# first error are no cause at all.
+not_found() {
+    local all errors pattern what
+    all=$(tr -s ' \n' '  ' <"$1")
+    errors=$(sed -n '/CMake Error/,$p' "$1" | tr -s ' \n' '  ')
+    what=$(grep -o -m1 -E '[A-Za-z0-9_]+ could not be found because [^.]*' <<<"$all" | head -1) ||
+        for pattern in 'Could not find a package configuration file provided by "[^"]*"' \
+                       'Failed to find required [^.]*' 'Could NOT find [A-Za-z0-9_]+' \
+                       '[^.:]*(could not be found|could not find|not found)[^.]*'; do
+            what=$(grep -o -i -m1 -E "$pattern" <<<"$errors" | head -1) && break
+        done
+    echo "${what:-no error text (see the log)}"
 }
 
 build() {
     local dir="${BUILD_DIR:-build}"
     [ -n "${R4T8_SANITIZE:-}" ] && dir="${BUILD_DIR:-build-$R4T8_SANITIZE}"
-    cmake -S . -B "$dir" -DR4T8_SANITIZE="${R4T8_SANITIZE:-}" >/dev/null
+    local log="$dir/configure.log" start=$SECONDS
+    mkdir -p "$dir"
+    if ! cmake -S . -B "$dir" -DR4T8_SANITIZE="${R4T8_SANITIZE:-}" >"$log" 2>&1; then
+        # CMake's own account, then the one line that matters.
+        cat "$log"
+        echo "dev.sh: CMake could not configure $dir: $(not_found "$log")." \
+             "A package is probably missing from the install list in dev.sh (log: $log)" >&2
+        exit 1
+    fi
     cmake --build "$dir" -j"${JOBS:-$(nproc)}" "$@"
+    echo "Built $dir in $((SECONDS - start)) s"
     BUILT="$dir"
 }
 
