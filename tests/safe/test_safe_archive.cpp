@@ -149,6 +149,36 @@ TEST(Diff, WriteDiffComparesAsTheControllerWouldHoldTheValues) {
     EXPECT_TRUE(DiffWrite(current, window).problem.has_value());
 }
 
+TEST(Diff, CodesAReadLeftCountAsTheBytesTheyWriteBack) {
+    RawBlocks blank;
+    blank.fill(0xFF);
+    DeviceSettings window;
+    DecodeBlocks(blank, window);
+    // An unchanged blank controller: nothing to write.
+    EXPECT_TRUE(DiffWrite(blank, window).changes.empty());
+
+    // Lists without an entry and checked flags differ by the bytes they write back.
+    RawBlocks other = blank;
+    other[2 * kBlockSize + 66] = 7;  // protocol
+    other[3 * kBlockSize + 46] = 1;  // verify PIN, checked either way
+    const auto changes = DiffBlocks(blank, other, window);
+    ASSERT_EQ(changes.size(), 2u);
+    EXPECT_EQ(changes[0].name, QStringLiteral("cbb_mode"));
+    EXPECT_EQ(changes[0].before, QStringLiteral("未选择 (FF)"));
+    EXPECT_EQ(changes[0].after, QStringLiteral("未选择 (07)"));
+    EXPECT_EQ(changes[1].name, QStringLiteral("chk1"));
+    EXPECT_EQ(changes[1].before, QStringLiteral("选中 (FF)"));
+    EXPECT_EQ(changes[1].after, QStringLiteral("选中"));
+
+    // A settings file's list without an entry writes 0xFF: the same as a blank one.
+    DeviceSettings file;
+    file.SetIndex("cbb_mode", -1);
+    window.SetIndex("cbb_timemode", 0);
+    file.SetIndex("cbb_timemode", 0);
+    const auto fromFile = DiffSettings(window, file);
+    for (const FieldChange& c : fromFile) EXPECT_NE(c.name, QStringLiteral("cbb_mode"));
+}
+
 TEST(RawBlocksCompare, NamesTheDifferingBlocksInOrder) {
     RawBlocks a{}, b{};
     EXPECT_TRUE(DifferingBlocks(a, b).empty());
