@@ -18,7 +18,7 @@ constexpr int64_t kRecordSeconds = kDemoRecordMinutes * kMinute;
 
 constexpr double kSetPoint = 4.0;                // °C: chilled goods, alarm limits 2 and 8
 constexpr double kDockAir = 14.0;                // °C at the depot's loading dock, all year
-constexpr int64_t kCycleSeconds = 22 * kMinute;  // the unit's thermostat, on and off
+constexpr int64_t kCycleSeconds = 50 * kMinute;  // the unit's thermostat, on and off
 constexpr int64_t kDefrostSeconds = 24 * kMinute;
 // After power-on the box is back at its set point within this; later it no longer counts.
 constexpr int64_t kPullDownSeconds = 3 * kHour;
@@ -50,7 +50,11 @@ enum Stream : uint64_t {
     kWeekendOff,
     kWeekendOn,
     kWeather,
+    kWeatherHours,
     kWeatherFast,
+    kGusts,
+    kSupplyFlutter,
+    kCargoFlutter,
     kFrontDrift,
     kRearDrift,
     kSupplyDrift,
@@ -96,17 +100,22 @@ int Weekday(int64_t day) { return static_cast<int>(((day % 7) + 7 + 3) % 7) + 1;
 int64_t Minutes(double m) { return std::llround(m * kMinute); }
 int64_t DayNumber(const QDate& date) { return QDate(1970, 1, 1).daysTo(date); }
 
-// Beijing: about -3 °C in January and 27 °C in July, 10 °C between night and afternoon, and
-// weather that comes and goes over a few days.
+// Beijing: about -3 °C in January and 27 °C in July, coldest before dawn and warmest in the
+// early afternoon, 10 °C apart, and weather that comes and goes over days and hours.
 double OutsideAir(int64_t t) {
     const double days = static_cast<double>(t) / kDay;
     const double dayOfYear = std::fmod(days, 365.2425);
     const double season = 12.0 - 15.0 * std::cos(2 * kPi * (dayOfYear - 15) / 365.2425);
     const double hour = static_cast<double>(t - DayOf(t) * kDay) / kHour;
-    const double daily = 5.0 * std::cos(2 * kPi * (hour - 15) / 24);
-    const double weather =
-        4.0 * Smooth(kWeather, days / 2.5) + 1.0 * Smooth(kWeatherFast, days * 4);
-    return season + daily + weather;
+    // Up from 05:00 to 14:30, down slower until 05:00 the next day.
+    const double sinceDawn = std::fmod(hour - 5 + 24, 24);
+    const double daily = sinceDawn < 9.5 ? -std::cos(kPi * sinceDawn / 9.5)
+                                         : std::cos(kPi * (sinceDawn - 9.5) / 14.5);
+    const double weather = 4.0 * Smooth(kWeather, days / 2.5) +
+                           1.5 * Smooth(kWeatherHours, static_cast<double>(t) / (3 * kHour)) +
+                           0.6 * Smooth(kWeatherFast, static_cast<double>(t) / 1200) +
+                           0.35 * Smooth(kGusts, static_cast<double>(t) / 30);
+    return season + 5.0 * daily + weather;
 }
 
 bool RushHour(int64_t t) {
@@ -283,7 +292,7 @@ SiteReading DemoSite::Evaluate(int64_t t, const DayPlan& plan, const PowerOn& on
     const double outside = OutsideAir(t);
     const double onShare = std::clamp(0.3 + 0.012 * (outside - kSetPoint), 0.15, 0.75);
     // The supply air follows the unit at once; the cargo follows a little later and less.
-    double supply = 0.5 + 2.0 * Cycle(t, 0.0, onShare);
+    double supply = 0.3 + 1.6 * Cycle(t, 0.0, onShare);
     double front = kSetPoint + 0.35 * Cycle(t, 0.10, onShare);
     double rear = kSetPoint + 0.6 + 0.5 * Cycle(t, 0.15, onShare);
     for (const int64_t start : plan.defrosts) {
@@ -308,11 +317,15 @@ SiteReading DemoSite::Evaluate(int64_t t, const DayPlan& plan, const PowerOn& on
         const double cargo = (atOn - kSetPoint) * drift * std::exp(-sinceOn / 1500.0);
         front += cargo;
         rear += cargo;
-        supply += (atOn - 0.5) * drift * std::exp(-sinceOn / 600.0);
+        supply += (atOn - 0.3) * drift * std::exp(-sinceOn / 600.0);
     }
     front += 0.12 * Smooth(kFrontDrift, static_cast<double>(t) / 2400);
     rear += 0.15 * Smooth(kRearDrift, static_cast<double>(t) / 2100);
     supply += 0.2 * Smooth(kSupplyDrift, static_cast<double>(t) / 900);
+    // The air moving past the probes, from one poll to the next.
+    supply += 0.4 * Smooth(kSupplyFlutter, static_cast<double>(t) / 20);
+    front += 0.05 * Smooth(kCargoFlutter, static_cast<double>(t) / 45);
+    rear += 0.07 * Smooth(kCargoFlutter + 100, static_cast<double>(t) / 35);
 
     // The sensors resolve a tenth of a degree (+ 0.0: never a negative zero).
     auto tenth = [t](double v, int64_t k, double noise) {
