@@ -1,6 +1,7 @@
 #include "ui/file/SettingsDiff.h"
 
 #include <QStringList>
+#include <algorithm>
 
 #include "config/BlockCodecs.h"
 #include "ui/file/SettingsFile.h"
@@ -40,6 +41,13 @@ QString ShownValue(const DeviceSettings& s, const SettingsEntry& e) {
     return QString();
 }
 
+// A list without an entry writes the bytes a read left it, 0xFF where there are none.
+bool SameListBytes(const KeptBytes& a, const KeptBytes& b) {
+    for (size_t i = 0; i < std::max(a.size, b.size); ++i)
+        if ((i < a.size ? a.bytes[i] : 0xFF) != (i < b.size ? b.bytes[i] : 0xFF)) return false;
+    return true;
+}
+
 // Equal when the settings file would record the same value and the encoders would write the
 // same bytes: a list without an entry and a checked flag write back what a read left them.
 bool SameValue(const DeviceSettings& a, const DeviceSettings& b, const SettingsEntry& e) {
@@ -48,7 +56,8 @@ bool SameValue(const DeviceSettings& a, const DeviceSettings& b, const SettingsE
             return a.Text(e.control) == b.Text(e.control);
         case ValueEncoding::Index:
             return a.Index(e.control) == b.Index(e.control) &&
-                   (a.Index(e.control) >= 0 || a.ReadBytes(e.control) == b.ReadBytes(e.control));
+                   (a.Index(e.control) >= 0 ||
+                    SameListBytes(a.ReadBytes(e.control), b.ReadBytes(e.control)));
         case ValueEncoding::Flag:
             return a.Checked(e.control) == b.Checked(e.control) &&
                    (!a.Checked(e.control) || a.ReadBytes(e.control) == b.ReadBytes(e.control));
