@@ -115,9 +115,10 @@ class DeviceSettings {
     // What was read is what is written: a read keeps here the bytes of a field that the
     // window cannot show exactly, and the encoders write them back while the field still
     // stands as the read left it. A list keeps the bytes it owns in its block (used while it
-    // has no selection); a flag keeps a byte other than 0 and 1 (used while it stays
-    // checked). Selecting an entry of the list (a pick, a load, a refill at login) or setting
-    // the flag forgets them; the next read of the block keeps new ones.
+    // has no selection, so also after its text was typed over); a flag keeps a byte other
+    // than 0 and 1 (used while it stays checked). Selecting an entry of the list (a pick, a
+    // settings-file load, a refill at login) or setting the flag forgets them; the next read
+    // of the block replaces them.
     void KeepReadBytes(const QString& name, const uint8_t* bytes, size_t count);
     KeptBytes ReadBytes(const QString& name) const;  // empty when none is kept
     // The whole block at `address` as last read, for the bytes no field owns.

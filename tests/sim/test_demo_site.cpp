@@ -71,6 +71,7 @@ TEST(DemoSite, SameDateSameRecords) {
 }
 
 TEST(DemoSite, RecordsEveryFiveMinutesWithGapsAndTodayIsWhole) {
+    const DemoSite site(kToday);
     const auto& h = History();
     ASSERT_FALSE(h.empty());
     std::set<QDate> days;
@@ -86,6 +87,10 @@ TEST(DemoSite, RecordsEveryFiveMinutesWithGapsAndTodayIsWhole) {
         if (betweenRanges) continue;
         ++gaps;
         if (step > 24 * 3600) ++weekendGaps;
+        // Switched off in between, on while recording.
+        EXPECT_FALSE(site.Powered(Seconds(h[i - 1]) + step / 2))
+            << h[i].time.toString().toStdString();
+        EXPECT_TRUE(site.Powered(Seconds(h[i])));
         // After a gap the controller counts its interval from power-on, and the GPS has no
         // fix yet.
         EXPECT_FALSE(h[i].gps.has_value()) << h[i].time.toString().toStdString();
