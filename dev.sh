@@ -84,7 +84,9 @@ run)
     build
     sim_log="$BUILT/r4t8-sim.log"
     link="/tmp/r4t8-sim-$(id -u)"
-    "$BUILT/tools/sim/r4t8-sim" --link "$link" --generate-history 2>"$sim_log" </dev/zero > "$BUILT/r4t8-sim.out" &
+    # A configured controller at a plausible site (r4t8-sim --help: --demo); without --demo
+    # the simulator plays a blank controller.
+    "$BUILT/tools/sim/r4t8-sim" --link "$link" --demo 2>"$sim_log" </dev/zero > "$BUILT/r4t8-sim.out" &
     sim=$!
     trap 'kill $sim 2>/dev/null || true' EXIT
     for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done

@@ -3,17 +3,17 @@
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
-
 #include <cstdint>
 #include <random>
 #include <vector>
 
+#include "BenchSupport.h"
+#include "DemoSite.h"
 #include "config/BlockCodecs.h"
 #include "config/DeviceSettings.h"
 #include "protocol/Frame.h"
 #include "protocol/FrameReceiver.h"
 #include "protocol/session/DeviceSession.h"
-#include "BenchSupport.h"
 
 namespace {
 
@@ -137,6 +137,19 @@ void BM_EncodeDecode_FourBlocks(benchmark::State& state) {
     if (!ok) state.SkipWithError("a block failed to encode or decode");
 }
 BENCHMARK(BM_EncodeDecode_FourBlocks)->Unit(benchmark::kMicrosecond);
+
+// The demo simulator's history, made at its start: 2014 and the last 30 days.
+void BM_DemoHistory_Generate(benchmark::State& state) {
+    const QDate today(2026, 12, 9);
+    size_t records = 0;
+    for (auto _ : state) {
+        const std::vector<sim::HistoryEntry> history = sim::DemoSite(today).History();
+        records = history.size();
+        benchmark::DoNotOptimize(history.data());
+    }
+    state.counters["records"] = static_cast<double>(records);
+}
+BENCHMARK(BM_DemoHistory_Generate)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -80,6 +80,9 @@ def main():
         "BM_EscapeChecksum_WriteFrame", "MB/s", 500, ">=", rate_cpu, rate_wall)
     add("encode + decode of all four blocks (CPU)", "BM_EncodeDecode_FourBlocks", "us", 20,
         "<=", lambda b: seconds(b, "cpu_time") * 1e6, lambda b: seconds(b, "real_time") * 1e6)
+    add("demo history, 2014 + 30 days, about 90,000 records (CPU)", "BM_DemoHistory_Generate",
+        "ms", 300, "<=", lambda b: seconds(b, "cpu_time") * 1e3,
+        lambda b: seconds(b, "real_time") * 1e3)
     add("TComm over a pty, InputLen 1, into the event loop", "BM_TComm_PtyInputLen1", "bytes/s",
         1e6, ">=", lambda b: b["bytes_per_second"])
     add("full read of the four blocks, unpaced r4t8-sim", "BM_FullRead_Unpaced", "ms", 10, "<=",
@@ -109,6 +112,8 @@ def main():
     add("r4t8ctl CPU time in a 4 s wait for a reply that never comes (worst of 2)",
         "BM_CtlSilentWait_Cpu", "ms", 100, "<=", lambda b: b["cpu_ms"],
         lambda b: b["wall_s"] * 1e3)
+    add("r4t8-sim --demo, start to port ready", "BM_SimDemo_StartToPort", "ms", 500, "<=",
+        lambda b: seconds(b, "real_time") * 1e3)
 
     def fmt(v):
         if v is None:

@@ -1,7 +1,5 @@
 #include "config/BlockCodecs.h"
 
-#include "config/TextCodec.h"
-
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -11,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "config/TextCodec.h"
+
 namespace r4t8 {
 
 namespace {
@@ -18,6 +18,11 @@ namespace {
 constexpr float kEmptyLimit = 999.0f;
 constexpr float kEmptyRange = 99999.0f;
 constexpr size_t kDeviceNumberWidth = 15;
+// SystemBlock bytes that carry fixed values, no field: the 60 at 44..45 and the "C" at 112.
+constexpr std::array<size_t, 3> kFixedSystemBytes{44, 45, 112};
+// The bytes each upload-mode list decides: 74..79 and 80..91.
+constexpr size_t kGprsUploadBytes = 6;
+constexpr size_t kUploadBytes = 12;
 
 // The first field that could not be converted; empty when all were.
 using Failure = std::optional<QString>;
@@ -246,18 +251,15 @@ SmallText FloatChars(float value) {
 // --- encoders -------------------------------------------------------------------------
 
 class Encoder {
-public:
+  public:
     Encoder(const DeviceSettings& s, uint8_t* b) : m_s(s), m_b(b) {}
 
     Failure Phone() {
         for (size_t row = 0; row < 6; ++row) {
             const PhoneNames& names = PhoneFields()[row];
             const size_t e = 22 * row;
-            const int p1 = m_s.Index(names.f1), p2 = m_s.Index(names.f2);
-            if (p1 < 0 || p1 > 8) return names.f1;
-            m_b[e] = static_cast<uint8_t>('1' + p1);
-            if (p2 < 0 || p2 > 8) return names.f2;
-            m_b[e + 1] = static_cast<uint8_t>('1' + p2);
+            if (auto f = PutDigitCode(e, names.f1)) return f;
+            if (auto f = PutDigitCode(e + 1, names.f2)) return f;
             PutText(m_b, e + 2, 20, m_s.Text(names.tel));
         }
         return {};
@@ -268,8 +270,11 @@ public:
             const SensorNames& p = SensorFields()[row];
             const size_t e = 36 * row;
             const int t = m_s.Index(p.type);
-            if (t < 0 || t >= static_cast<int>(m_s.SensorTypeCodes().size())) return p.type;
-            m_b[e] = static_cast<uint8_t>(m_s.SensorTypeCodes()[static_cast<size_t>(t)]);
+            if (t >= static_cast<int>(m_s.SensorTypeCodes().size())) return p.type;
+            if (t < 0)
+                PutKept(e, 1, p.type);
+            else
+                m_b[e] = static_cast<uint8_t>(m_s.SensorTypeCodes()[static_cast<size_t>(t)]);
             const QString stp = m_s.Text(p.stp);
             m_b[e + 1] = static_cast<uint8_t>(stp.isEmpty() ? 99 : DigitValue(stp) & 0xFF);
             PutDigits(e + 2, p.relay, 9999);
@@ -282,8 +287,11 @@ public:
             if (auto f = PutFloatField(e + 28, p.start, kEmptyRange)) return f;
             if (auto f = PutFloatField(e + 32, p.end, kEmptyRange)) return f;
             const int a = m_s.Index(p.ain);
-            if (a < 0 || a > 3) return p.ain;
-            m_b[e + 24] = static_cast<uint8_t>('0' + a);
+            if (a > 3) return p.ain;
+            if (a < 0)
+                PutKept(e + 24, 1, p.ain);
+            else
+                m_b[e + 24] = static_cast<uint8_t>('0' + a);
             m_b[e + 25] = m_b[e + 26] = m_b[e + 27] = 0xFF;
         }
         return {};
@@ -296,9 +304,7 @@ public:
         PutText(m_b, 99, 32, m_s.Text(QStringLiteral("edt_gprsname")));
         PutText(m_b, 131, 32, m_s.Text(QStringLiteral("edt_gprspassword")));
         if (auto f = PutInteger16(64, QStringLiteral("edt_port"), 0xFFFF)) return f;
-        const int mode = m_s.Index(QStringLiteral("cbb_mode"));
-        if (mode < 0) return QStringLiteral("cbb_mode");
-        m_b[66] = static_cast<uint8_t>(mode);
+        PutPosition(66, QStringLiteral("cbb_mode"));
         return {};
     }
 
@@ -323,31 +329,34 @@ public:
             if (!v) return QStringLiteral("edt_rec_time");
             m_b[42] = static_cast<uint8_t>(*v & 0xFF);
         }
-        m_b[46] = m_s.Checked(QStringLiteral("chk1")) ? 1 : 0;
-        const int clock = m_s.Index(QStringLiteral("cbb_timemode"));
-        if (clock < 0) return QStringLiteral("cbb_timemode");
-        m_b[0] = static_cast<uint8_t>(clock);
+        PutFlag(46, QStringLiteral("chk1"));
+        PutPosition(0, QStringLiteral("cbb_timemode"));
         m_b[43] = 0xFF;
         m_b[44] = 0x3C;
         m_b[45] = 0x00;
-        m_b[73] = m_s.Checked(QStringLiteral("CheckBox1")) ? 1 : 0;
+        PutFlag(73, QStringLiteral("CheckBox1"));
 
         const int gprsMode = m_s.Index(QStringLiteral("cbb_gprsupmode"));
-        if (gprsMode < 0 || gprsMode > 1) return QStringLiteral("cbb_gprsupmode");
-        m_b[75] = 0xFF;
-        if (gprsMode == 0) {
+        if (gprsMode > 1) return QStringLiteral("cbb_gprsupmode");
+        if (gprsMode < 0) {
+            PutKept(74, kGprsUploadBytes, QStringLiteral("cbb_gprsupmode"));
+        } else if (gprsMode == 0) {
             m_b[74] = 'D';
+            m_b[75] = 0xFF;
             if (auto f = PutInteger16(76, QStringLiteral("edt_gprstimeup"), 0)) return f;
             m_b[78] = m_b[79] = 0xFF;
         } else {
             m_b[74] = 'M';
+            m_b[75] = 0xFF;
             Put16(m_b, 76, 0);
             if (auto f = PutTime(78, QStringLiteral("dtp_gprspointup"))) return f;
         }
 
         const int upload = m_s.Index(QStringLiteral("cb_pdat"));
-        if (upload < 0 || upload > 1) return QStringLiteral("cb_pdat");
-        if (upload == 0) {
+        if (upload > 1) return QStringLiteral("cb_pdat");
+        if (upload < 0) {
+            PutKept(80, kUploadBytes, QStringLiteral("cb_pdat"));
+        } else if (upload == 0) {
             m_b[80] = 'D';
             if (auto f = PutInteger16(82, QStringLiteral("edt1"), 0)) return f;
             std::memset(m_b + 84, 0xFF, 8);
@@ -374,7 +383,41 @@ public:
         return {};
     }
 
-private:
+  private:
+    // A list with no entry selected has no code: it writes back the bytes the read left for
+    // it (0xFF where none), so that a code it does not carry goes back as it was read.
+    void PutKept(size_t offset, size_t width, const QString& name) {
+        const KeptBytes kept = m_s.ReadBytes(name);
+        for (size_t i = 0; i < width; ++i) m_b[offset + i] = i < kept.size ? kept.bytes[i] : 0xFF;
+    }
+
+    // Function codes: the digit "1" plus the list position.
+    Failure PutDigitCode(size_t offset, const QString& name) {
+        const int p = m_s.Index(name);
+        if (p > 8) return name;
+        if (p < 0)
+            PutKept(offset, 1, name);
+        else
+            m_b[offset] = static_cast<uint8_t>('1' + p);
+        return {};
+    }
+
+    // Protocol and clock mode: the list position itself.
+    void PutPosition(size_t offset, const QString& name) {
+        const int p = m_s.Index(name);
+        if (p < 0)
+            PutKept(offset, 1, name);
+        else
+            m_b[offset] = static_cast<uint8_t>(p);
+    }
+
+    // 1 or 0; a checked flag that a read set from another non-zero byte keeps that byte.
+    void PutFlag(size_t offset, const QString& name) {
+        const bool checked = m_s.Checked(name);
+        const KeptBytes kept = m_s.ReadBytes(name);
+        m_b[offset] = checked && kept.size == 1 ? kept.bytes[0] : (checked ? 1 : 0);
+    }
+
     void PutDigits(size_t offset, const QString& name, int64_t empty) {
         const QString text = m_s.Text(name);
         Put16(m_b, offset, text.isEmpty() ? empty : DigitValue(text));
@@ -433,12 +476,28 @@ Failure RunEncoder(ConfigBlock block, const DeviceSettings& settings, uint8_t* b
 
 // --- decoders -------------------------------------------------------------------------
 
+// Selects the list entry of a code (-1: a code the list does not carry, which leaves it with
+// no selection rather than showing a value the controller does not hold) and keeps the bytes
+// the list decides, for the encoder.
+void SelectCode(DeviceSettings& s, const QString& name, int index, const uint8_t* bytes,
+                size_t count) {
+    s.SetIndex(name, index);
+    s.KeepReadBytes(name, bytes, count);
+}
+
+// Any non-zero byte checks a flag; one other than 1 is kept to be written back.
+void SetFlag(DeviceSettings& s, const QString& name, uint8_t byte) {
+    s.SetChecked(name, byte != 0);
+    if (byte > 1) s.KeepReadBytes(name, &byte, 1);
+}
+
 void DecodePhone(const uint8_t* b, DeviceSettings& s) {
     for (size_t row = 0; row < 6; ++row) {
         const PhoneNames& names = PhoneFields()[row];
         const size_t e = 22 * row;
-        if (b[e] >= '1' && b[e] <= '2') s.SetIndex(names.f1, b[e] - '1');
-        if (b[e + 1] >= '1' && b[e + 1] <= '4') s.SetIndex(names.f2, b[e + 1] - '1');
+        SelectCode(s, names.f1, b[e] >= '1' && b[e] <= '2' ? b[e] - '1' : -1, b + e, 1);
+        SelectCode(s, names.f2, b[e + 1] >= '1' && b[e + 1] <= '4' ? b[e + 1] - '1' : -1, b + e + 1,
+                   1);
         SetText(s, names.tel, b, e + 2, 20);
     }
 }
@@ -449,12 +508,10 @@ void DecodeSensor(const uint8_t* b, DeviceSettings& s) {
         const size_t e = 36 * row;
         const int positions = std::min<int>(static_cast<int>(s.Items(p.type).size()),
                                             static_cast<int>(s.SensorTypeCodes().size()));
-        for (int i = 0; i < positions; ++i) {
-            if (static_cast<uint8_t>(s.SensorTypeCodes()[static_cast<size_t>(i)]) == b[e]) {
-                s.SetIndex(p.type, i);
-                break;
-            }
-        }
+        int type = -1;
+        for (int i = 0; i < positions && type < 0; ++i)
+            if (static_cast<uint8_t>(s.SensorTypeCodes()[static_cast<size_t>(i)]) == b[e]) type = i;
+        SelectCode(s, p.type, type, b + e, 1);
         s.SetLatin1Text(p.stp, Num(b[e + 1]).View());
         s.SetLatin1Text(p.relay, Num(Get16(b, e + 2)).View());
         s.SetLatin1Text(p.sLow, FloatChars(GetFloat(b, e + 4)).View());
@@ -463,7 +520,8 @@ void DecodeSensor(const uint8_t* b, DeviceSettings& s) {
         s.SetLatin1Text(p.high, FloatChars(GetFloat(b, e + 16)).View());
         s.SetLatin1Text(p.sp, Num(Get16(b, e + 20)).View());
         s.SetLatin1Text(p.ens, Num(Get16(b, e + 22)).View());
-        if (b[e + 24] >= '0' && b[e + 24] <= '3') s.SetIndex(p.ain, b[e + 24] - '0');
+        SelectCode(s, p.ain, b[e + 24] >= '0' && b[e + 24] <= '3' ? b[e + 24] - '0' : -1,
+                   b + e + 24, 1);
         s.SetLatin1Text(p.start, FloatChars(GetFloat(b, e + 28)).View());
         s.SetLatin1Text(p.end, FloatChars(GetFloat(b, e + 32)).View());
     }
@@ -473,7 +531,7 @@ void DecodeGprs(const uint8_t* b, DeviceSettings& s) {
     SetText(s, QStringLiteral("edt_ip1"), b, 0, 32);
     SetText(s, QStringLiteral("edt_ip2"), b, 32, 32);
     s.SetLatin1Text(QStringLiteral("edt_port"), Num(Get16(b, 64)).View());
-    s.SetIndex(QStringLiteral("cbb_mode"), b[66]);  // beyond the list: no selection
+    SelectCode(s, QStringLiteral("cbb_mode"), b[66], b + 66, 1);  // beyond the list: none
     SetText(s, QStringLiteral("edt_apn"), b, 67, 32);
     SetText(s, QStringLiteral("edt_gprsname"), b, 99, 32);
     SetText(s, QStringLiteral("edt_gprspassword"), b, 131, 32);
@@ -488,20 +546,20 @@ bool DecodeSystem(const uint8_t* b, DeviceSettings& s) {
     s.SetLatin1Text(QStringLiteral("edt_rec_time"), Num(b[42]).View());
     SetText(s, QStringLiteral("edt_PinCode"), b, 47, 6);
     SetText(s, QStringLiteral("edt_GprsFailTel"), b, 53, 20);
-    s.SetIndex(QStringLiteral("cbb_timemode"), b[0]);
-    s.SetChecked(QStringLiteral("chk1"), b[46] != 0);
-    s.SetChecked(QStringLiteral("CheckBox1"), b[73] != 0);
+    SelectCode(s, QStringLiteral("cbb_timemode"), b[0], b, 1);
+    SetFlag(s, QStringLiteral("chk1"), b[46]);
+    SetFlag(s, QStringLiteral("CheckBox1"), b[73]);
     SetText(s, QStringLiteral("edit9"), b, 92, 20);
     s.SetLatin1Text(QStringLiteral("edt_relay_time"), Num(Get16(b, 114)).View());
 
+    const QString gprsMode = QStringLiteral("cbb_gprsupmode");
+    SelectCode(s, gprsMode, b[74] == 'D' ? 0 : b[74] == 'M' ? 1 : -1, b + 74, kGprsUploadBytes);
     if (b[74] == 'D') {
-        s.SetIndex(QStringLiteral("cbb_gprsupmode"), 0);
         s.SetLatin1Text(QStringLiteral("edt_gprstimeup"), Num(Get16(b, 76)).View());
         s.SetEnabled(QStringLiteral("edt_gprstimeup"), true);
         s.SetEnabled(QStringLiteral("dtp_gprspointup"), false);
         s.SetTime(QStringLiteral("dtp_gprspointup"), QTime(0, 0));
     } else if (b[74] == 'M') {
-        s.SetIndex(QStringLiteral("cbb_gprsupmode"), 1);
         s.SetEnabled(QStringLiteral("edt_gprstimeup"), false);
         if (b[78] == 0xFF) {
             s.SetEnabled(QStringLiteral("dtp_gprspointup"), false);
@@ -514,8 +572,9 @@ bool DecodeSystem(const uint8_t* b, DeviceSettings& s) {
         }
     }
 
+    const QString upload = QStringLiteral("cb_pdat");
+    SelectCode(s, upload, b[80] == 'D' ? 0 : b[80] == 'M' ? 1 : -1, b + 80, kUploadBytes);
     if (b[80] == 'D') {
-        s.SetIndex(QStringLiteral("cb_pdat"), 0);
         s.SetLatin1Text(QStringLiteral("edt1"), Num(Get16(b, 82)).View());
         s.SetEnabled(QStringLiteral("edt1"), true);
         for (const TimeRowNames& row : TimeRows()) {
@@ -527,7 +586,6 @@ bool DecodeSystem(const uint8_t* b, DeviceSettings& s) {
             s.SetTime(row.picker, QTime(0, 0));
         }
     } else if (b[80] == 'M') {
-        s.SetIndex(QStringLiteral("cb_pdat"), 1);
         s.SetEnabled(QStringLiteral("edt1"), false);
         for (size_t row = 0; row < 4; ++row) {
             const QString& box = TimeRows()[row].box;
@@ -548,6 +606,21 @@ bool DecodeSystem(const uint8_t* b, DeviceSettings& s) {
         }
     }
     return true;
+}
+
+// A blank controller holds 0xFF where the layout puts fixed values. When the block would go
+// back exactly as it was read but for those, they go back as read too, so that writing an
+// unchanged blank controller leaves it blank; any changed byte brings the layout's values.
+void KeepUnchangedFixedBytes(const DeviceSettings& settings, uint8_t* b) {
+    const ReadBlockBytes* read = settings.ReadBlock(kSystemBlockAddress);
+    if (!read) return;
+    auto fixed = [](size_t i) {
+        return std::find(kFixedSystemBytes.begin(), kFixedSystemBytes.end(), i) !=
+               kFixedSystemBytes.end();
+    };
+    for (size_t i = 0; i < kBlockSize; ++i)
+        if (b[i] != (*read)[i] && !fixed(i)) return;
+    for (size_t i : kFixedSystemBytes) b[i] = (*read)[i];
 }
 
 }  // namespace
@@ -600,11 +673,15 @@ std::optional<FieldProblem> ValidateBlock(ConfigBlock block, const DeviceSetting
 }
 
 bool EncodeBlock(ConfigBlock block, const DeviceSettings& settings, ConfigImage& image) {
-    return !RunEncoder(block, settings, image.data() + BlockAddress(block));
+    uint8_t* b = image.data() + BlockAddress(block);
+    if (RunEncoder(block, settings, b)) return false;
+    if (block == ConfigBlock::SystemBlock) KeepUnchangedFixedBytes(settings, b);
+    return true;
 }
 
 bool DecodeBlock(ConfigBlock block, const ConfigImage& image, DeviceSettings& settings) {
     const uint8_t* b = image.data() + BlockAddress(block);
+    settings.KeepReadBlock(BlockAddress(block), b);
     switch (block) {
         case ConfigBlock::PhoneBlock:
             DecodePhone(b, settings);

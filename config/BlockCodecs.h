@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QString>
-
 #include <cstdint>
 #include <optional>
 
@@ -25,9 +24,10 @@ struct FieldProblem {
 };
 
 // The first field of the block (in encoding order) that cannot be converted: an integer or
-// float field whose text is no number, a list with no selection, a device number longer
-// than 15 bytes. Only fields the encoder would actually convert are looked at (edt1 only in
-// timed upload mode, for instance).
+// float field whose text is no number, a device number longer than 15 bytes. Only fields
+// the encoder would actually convert are looked at (edt1 only in timed upload mode, for
+// instance). A list with no selection is no problem: it writes back what was read for it
+// (DeviceSettings::KeepReadBytes).
 std::optional<FieldProblem> ValidateBlock(ConfigBlock block, const DeviceSettings& settings);
 
 // A field's name for the user: its group and caption ("报警参数设置1 超低限值").
@@ -37,8 +37,10 @@ QString FieldLabel(const DeviceSettings& settings, const QString& name);
 // fields before it, at the first field that cannot be converted; ValidateBlock first.
 bool EncodeBlock(ConfigBlock block, const DeviceSettings& settings, ConfigImage& image);
 
-// Sets the block's fields from `image`. Returns false when it stopped at an impossible hour
-// or minute of an upload time (the fields after it keep their values).
+// Sets the block's fields from `image` and keeps what the encoder needs to write back what
+// was read (DeviceSettings::KeepReadBytes, KeepReadBlock). A list code the list does not
+// carry leaves it with no selection. Returns false when it stopped at an impossible hour or
+// minute of an upload time (the fields after it keep their values).
 bool DecodeBlock(ConfigBlock block, const ConfigImage& image, DeviceSettings& settings);
 
 // Conversions shared with the settings file and tests.

@@ -1,10 +1,10 @@
 #include "config/DeviceSettings.h"
 
-#include "protocol/Interfaces.h"
-
 #include <QHash>
-
+#include <algorithm>
 #include <limits>
+
+#include "protocol/Interfaces.h"
 
 namespace r4t8 {
 
@@ -278,6 +278,7 @@ void DeviceSettings::SetIndex(const QString& name, int index) {
     Value* v = Find(name);
     if (!v) return;
     if (index < 0 || index >= v->items.size()) index = -1;
+    if (index >= 0) v->read = {};  // a selected entry has a code of its own
     const QString text = index >= 0 ? v->items.at(index) : QString();
     if (v->index == index && v->text == text) return;
     v->index = index;
@@ -294,6 +295,7 @@ void DeviceSettings::SetItems(const QString& name, const QStringList& items, int
     Value* v = Find(name);
     if (!v) return;
     if (selectIndex < 0 || selectIndex >= items.size()) selectIndex = -1;
+    if (selectIndex >= 0) v->read = {};
     const QString text = selectIndex >= 0 ? items.at(selectIndex) : QString();
     if (v->items == items && v->index == selectIndex && v->text == text) return;
     v->items = items;
@@ -318,7 +320,9 @@ bool DeviceSettings::Checked(const QString& name) const {
 
 void DeviceSettings::SetChecked(const QString& name, bool checked) {
     Value* v = Find(name);
-    if (!v || v->checked == checked) return;
+    if (!v) return;
+    v->read = {};
+    if (v->checked == checked) return;
     v->checked = checked;
     Notify(name);
     ApplyChainRule(name);
@@ -383,6 +387,7 @@ void DeviceSettings::UserPickIndex(const QString& name, int index) {
 }
 
 void DeviceSettings::ResetToDefaults() {
+    ForgetRead();
     m_typeCodes = {'C', 'F', 'B'};
     for (const FieldSpec& s : AllSpecs()) {
         Value* v = Find(s.name);
@@ -403,6 +408,33 @@ void DeviceSettings::ResetToDefaults() {
         *v = d;
         Notify(s.name);
     }
+}
+
+void DeviceSettings::KeepReadBytes(const QString& name, const uint8_t* bytes, size_t count) {
+    Value* v = Find(name);
+    if (!v) return;
+    v->read = {};
+    v->read.size = static_cast<uint8_t>(std::min(count, v->read.bytes.size()));
+    std::copy_n(bytes, v->read.size, v->read.bytes.begin());
+}
+
+KeptBytes DeviceSettings::ReadBytes(const QString& name) const {
+    const Value* v = Find(name);
+    return v ? v->read : KeptBytes{};
+}
+
+void DeviceSettings::KeepReadBlock(uint32_t address, const uint8_t* bytes) {
+    std::copy_n(bytes, kReadBlockSize, m_readBlocks[address].begin());
+}
+
+const ReadBlockBytes* DeviceSettings::ReadBlock(uint32_t address) const {
+    const auto it = m_readBlocks.find(address);
+    return it == m_readBlocks.end() ? nullptr : &it->second;
+}
+
+void DeviceSettings::ForgetRead() {
+    m_readBlocks.clear();
+    for (Value& v : m_values) v.read = {};
 }
 
 int DeviceSettings::AddListener(Listener listener) {

@@ -6,8 +6,9 @@
 #include <QString>
 #include <QStringList>
 #include <QTime>
-
+#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <vector>
@@ -29,15 +30,15 @@ enum class FieldKind {
 enum class KeyFilter { None, Digits, SignedDecimal, Decimal, Phone };
 
 struct FieldSpec {
-    QString name;         // control name, e.g. "edt_Sensor1_SLow"
+    QString name;  // control name, e.g. "edt_Sensor1_SLow"
     FieldKind kind = FieldKind::Text;
-    QString caption;      // the label beside the control, e.g. "超低限值"
-    QString group;        // caption of the group box holding it, e.g. "报警参数设置1"
-    int maxLength = 0;    // 0: none
+    QString caption;    // the label beside the control, e.g. "超低限值"
+    QString group;      // caption of the group box holding it, e.g. "报警参数设置1"
+    int maxLength = 0;  // 0: none
     KeyFilter filter = KeyFilter::None;
-    QStringList items;    // design-time items of a combo
-    QString defaultText;  // edits
-    int defaultIndex = 0; // combos
+    QStringList items;     // design-time items of a combo
+    QString defaultText;   // edits
+    int defaultIndex = 0;  // combos
     bool defaultChecked = false;
     QTime defaultTime{0, 0, 0};
     bool defaultEnabled = true;
@@ -47,8 +48,23 @@ struct FieldSpec {
 // The three type-code characters indexed by a sensor type combo's item index.
 using SensorTypeCodeTable = std::array<char, 3>;
 
+// Bytes a read left for one field (see DeviceSettings::KeepReadBytes); at most the twelve
+// bytes of the upload-mode list.
+struct KeptBytes {
+    std::array<uint8_t, 12> bytes{};
+    uint8_t size = 0;
+    bool empty() const { return size == 0; }
+    bool operator==(const KeptBytes& other) const {
+        return size == other.size &&
+               std::equal(bytes.begin(), bytes.begin() + size, other.bytes.begin());
+    }
+};
+
+constexpr size_t kReadBlockSize = 256;
+using ReadBlockBytes = std::array<uint8_t, kReadBlockSize>;
+
 class DeviceSettings {
-public:
+  public:
     // `ui` shows the limit message of `edt_gprstimeup`; it may be null (no message, the
     // text is still shortened).
     explicit DeviceSettings(IUserInterface* ui = nullptr);
@@ -71,7 +87,7 @@ public:
     // already holds it (the block decoders set every field on each read).
     void SetLatin1Text(const QString& name, QLatin1StringView text);
 
-    int Index(const QString& name) const;  // combos; -1 when no item is selected
+    int Index(const QString& name) const;           // combos; -1 when no item is selected
     void SetIndex(const QString& name, int index);  // out of range: no selection
     QStringList Items(const QString& name) const;
     // Replaces the items and selects `selectIndex` (refilling at login).
@@ -92,8 +108,24 @@ public:
     // (`cb_pdat`) or the GPRS upload-mode rule (`cbb_gprsupmode`).
     void UserPickIndex(const QString& name, int index);
 
-    // All fields back to their defaults (items, values, enabled states).
+    // All fields back to their defaults (items, values, enabled states); forgets what the
+    // last read left (ForgetRead).
     void ResetToDefaults();
+
+    // What was read is what is written: a read keeps here the bytes of a field that the
+    // window cannot show exactly, and the encoders write them back while the field still
+    // stands as the read left it. A list keeps the bytes it owns in its block (used while it
+    // has no selection, so also after its text was typed over); a flag keeps a byte other
+    // than 0 and 1 (used while it stays checked). Selecting an entry of the list (a pick, a
+    // settings-file load, a refill at login) or setting the flag forgets them; the next read
+    // of the block replaces them.
+    void KeepReadBytes(const QString& name, const uint8_t* bytes, size_t count);
+    KeptBytes ReadBytes(const QString& name) const;  // empty when none is kept
+    // The whole block at `address` as last read, for the bytes no field owns.
+    void KeepReadBlock(uint32_t address, const uint8_t* bytes);
+    const ReadBlockBytes* ReadBlock(uint32_t address) const;  // null when none was read
+    // Everything a read kept (a settings file was loaded: its values stand on their own).
+    void ForgetRead();
 
     // Called after any value, item list or enabled state of a field changed (also from
     // inside rules). The window updates the control of that name.
@@ -104,7 +136,7 @@ public:
     SensorTypeCodeTable& SensorTypeCodes() { return m_typeCodes; }
     const SensorTypeCodeTable& SensorTypeCodes() const { return m_typeCodes; }
 
-private:
+  private:
     struct Value {
         QString text;
         int index = -1;
@@ -112,6 +144,7 @@ private:
         bool checked = false;
         QTime time;
         bool enabled = true;
+        KeptBytes read;
     };
     Value* Find(const QString& name);
     const Value* Find(const QString& name) const;
@@ -126,6 +159,7 @@ private:
     int m_nextListener = 1;
     bool m_inLimitCheck = false;
     SensorTypeCodeTable m_typeCodes{{'C', 'F', 'B'}};
+    std::map<uint32_t, ReadBlockBytes> m_readBlocks;
 };
 
 }  // namespace r4t8

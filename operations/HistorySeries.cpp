@@ -1,14 +1,33 @@
 #include "operations/HistorySeries.h"
 
 #include <QDateTime>
-
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace r4t8 {
 
 namespace {
 
 constexpr uint32_t kAbsent = 0xFFFFFFFF;
+// A step between records this many times their usual spacing (and at least the minimum) is a
+// time without records, a controller switched off: drawn as a gap, not a line across it.
+constexpr double kGapFactor = 3.0;
+constexpr double kMinGapMs = 10 * 60 * 1000.0;
+
+double JoinLimitMs(const std::vector<std::optional<int64_t>>& times) {
+    std::vector<int64_t> steps;
+    std::optional<int64_t> previous;
+    for (const std::optional<int64_t>& at : times) {
+        if (!at) continue;
+        if (previous && *at > *previous) steps.push_back(*at - *previous);
+        previous = at;
+    }
+    if (steps.empty()) return std::numeric_limits<double>::infinity();
+    const auto middle = steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2);
+    std::nth_element(steps.begin(), middle, steps.end());
+    return std::max(kMinGapMs, kGapFactor * static_cast<double>(*middle));
+}
 
 // Collects the runs of one series.
 class SegmentCollector {
@@ -51,11 +70,17 @@ HistorySeries BuildHistorySeries(const HistoryTable& table) {
     std::array<SegmentCollector, 4> sensors;
     SegmentCollector speed;
     SegmentCollector track;
-    for (const HistoryRecord& r : table) {
+    std::vector<std::optional<int64_t>> times;
+    times.reserve(table.size());
+    for (const HistoryRecord& r : table) times.push_back(RecordTimeMs(r));
+    const double joinLimitMs = JoinLimitMs(times);
+    std::optional<double> previous;
+    for (size_t i = 0; i < table.size(); ++i) {
+        const HistoryRecord& r = table[i];
         // Position needs no time stamp: the track is drawn in the order it was recorded.
         track.AddOrBreak(r.longitude != kAbsent && r.latitude != kAbsent, r.longitude / 1e6,
                          r.latitude / 1e6);
-        const std::optional<int64_t> at = RecordTimeMs(r);
+        const std::optional<int64_t> at = times[i];
         if (!at) {
             ++out.badTimeRecords;
             for (SegmentCollector& s : sensors) s.Break();
@@ -63,6 +88,11 @@ HistorySeries BuildHistorySeries(const HistoryTable& table) {
             continue;
         }
         const double x = static_cast<double>(*at);
+        if (previous && x - *previous > joinLimitMs) {
+            for (SegmentCollector& s : sensors) s.Break();
+            speed.Break();
+        }
+        previous = x;
         for (int i = 0; i < 4; ++i) sensors[i].AddOrBreak(r.sensorPresent[i] != 0, x, r.sensor[i]);
         speed.AddOrBreak(r.speed != kAbsent, x, r.speed / 10.0);
     }

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QPointF>
-
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -17,7 +16,8 @@
 namespace r4t8 {
 
 // A run of points drawn as one line; an absent value ends the run, so the chart shows a gap
-// rather than a made-up zero.
+// rather than a made-up zero. So does a time without records (the controller switched off):
+// a step of more than three times the records' usual spacing, and at least ten minutes.
 using SeriesSegment = std::vector<QPointF>;
 using SegmentedSeries = std::vector<SeriesSegment>;
 

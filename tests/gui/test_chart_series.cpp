@@ -34,7 +34,8 @@ double Ms(int minute) {
 
 TEST(HistorySeriesTest, AbsentSensorValuesSplitTheLine) {
     // presence per record for sensors 1..4, and the runs each sensor must be drawn as
-    const int present[5][4] = {{1, 1, 0, 0}, {1, 0, 0, 1}, {1, 1, 0, 0}, {1, 1, 0, 1}, {1, 0, 0, 0}};
+    const int present[5][4] = {
+        {1, 1, 0, 0}, {1, 0, 0, 1}, {1, 1, 0, 0}, {1, 1, 0, 1}, {1, 0, 0, 0}};
     const std::vector<size_t> runs[4] = {{5}, {1, 2}, {}, {1, 1}};
     HistoryTable table;
     for (int i = 0; i < 5; ++i) {
@@ -46,7 +47,8 @@ TEST(HistorySeriesTest, AbsentSensorValuesSplitTheLine) {
         table.push_back(r);
     }
     const HistorySeries series = BuildHistorySeries(table);
-    for (int s = 0; s < 4; ++s) EXPECT_EQ(Lengths(series.sensors[s]), runs[s]) << "sensor " << s + 1;
+    for (int s = 0; s < 4; ++s)
+        EXPECT_EQ(Lengths(series.sensors[s]), runs[s]) << "sensor " << s + 1;
     // No zero from an absent record sneaks into a run.
     ASSERT_EQ(series.sensors[1].size(), 2u);
     EXPECT_EQ(series.sensors[1][1][0], QPointF(Ms(2), 22.0));
@@ -102,6 +104,40 @@ TEST(HistorySeriesTest, ImpossibleStampsAndValuesAreGaps) {
     EXPECT_TRUE(BuildHistorySeries({}).track.empty());
 }
 
+TEST(HistorySeriesTest, ATimeWithoutRecordsIsAGapButTheirUsualSpacingIsNot) {
+    struct Case {
+        std::vector<int> minutes;  // of the records, from 10:00
+        std::vector<size_t> runs;
+    };
+    const Case cases[] = {
+        {{0, 5, 10, 15, 55, 60, 65}, {4, 3}},  // every 5 minutes, switched off for 40
+        {{0, 5, 10, 15, 25}, {5}},             // one missed record: 10 minutes is no gap
+        {{0, 1, 2, 3, 14, 15}, {4, 2}},        // every minute: 11 minutes is one
+        {{0, 30, 60, 90, 120}, {5}},           // every half hour: that is the spacing
+        {{0, 40}, {2}},                        // two records: nothing to compare with
+    };
+    for (const Case& c : cases) {
+        HistoryTable table;
+        for (int minute : c.minutes) {
+            HistoryRecord r = At(0);
+            r.hour = static_cast<uint8_t>(10 + minute / 60);
+            r.minute = static_cast<uint8_t>(minute % 60);
+            r.sensorPresent[0] = 1;
+            r.sensor[0] = minute;
+            r.speed = 100;
+            r.longitude = 116000000;
+            r.latitude = 39000000;
+            table.push_back(r);
+        }
+        const HistorySeries series = BuildHistorySeries(table);
+        SCOPED_TRACE(c.minutes.back());
+        EXPECT_EQ(Lengths(series.sensors[0]), c.runs);
+        EXPECT_EQ(Lengths(series.speed), c.runs);
+        // The truck stood where it was: the track runs on.
+        EXPECT_EQ(Lengths(series.track), std::vector<size_t>{c.minutes.size()});
+    }
+}
+
 CurrentDataSnapshot Reading(double s1, bool s2Present = true) {
     CurrentDataSnapshot snap;
     snap.sensor[0] = s1;
@@ -118,8 +154,8 @@ TEST(LiveReadingsTest, KeepsTenMinutesAndBreaksAtPausesAndGaps) {
     EXPECT_EQ(live.Samples().front().atMs, 650000 - LiveReadings::kWindowMs);
     EXPECT_EQ(live.Samples().size(), 121u);
 
-    live.Add(700000, Reading(1));              // 50 s later: polling paused meanwhile
-    live.Add(705000, Reading(2, false));       // sensor 2 absent
+    live.Add(700000, Reading(1));         // 50 s later: polling paused meanwhile
+    live.Add(705000, Reading(2, false));  // sensor 2 absent
     live.Add(710000, Reading(3));
     const auto series = live.Series();
     EXPECT_EQ(Lengths(series[0]), (std::vector<size_t>{109, 3}));

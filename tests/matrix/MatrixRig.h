@@ -104,8 +104,6 @@ class Rig {
 
     // A new simulator holding `memory`, and the port opened on it.
     bool StartSim(const ConfigImage& memory, std::vector<std::string> args = {}) {
-        comm.ClosePort();
-        hungUp = false;
         const std::string path =
             dir.path().toStdString() + "/start-" + std::to_string(++m_sims) + ".bin";
         {
@@ -113,6 +111,13 @@ class Rig {
             f.write(reinterpret_cast<const char*>(memory.data()), memory.size());
         }
         args.insert(args.end(), {"--memory", path, "--generate-history"});
+        return StartSimWith(args);
+    }
+
+    // A new simulator started with `args` alone, and the port opened on it.
+    bool StartSimWith(const std::vector<std::string>& args) {
+        comm.ClosePort();
+        hungUp = false;
         sim = std::make_unique<testing::SimProcess>();
         if (!sim->Start(args)) return false;
         comm.SetCommName(QString::fromStdString(sim->PtyPath()));

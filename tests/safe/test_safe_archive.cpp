@@ -224,8 +224,40 @@ TEST(Diff, VerifyOfALostBlockListsTwentyFieldsAndCountsTheRest) {
     const QStringList lines = FormatVerify(diff).split('\n');
     ASSERT_EQ(lines.size(), 1 + 20 + 1);
     EXPECT_EQ(lines.back(), QStringLiteral("……另有 %1 项不一致").arg(diff.fields.size() - 20));
-    EXPECT_EQ(lines[1], QStringLiteral("报警参数设置1 超低限值：写入 -10.00，读回 NAN"));
+    // The erased type list comes back without a selection, then the limits.
+    EXPECT_EQ(lines[1], QStringLiteral("报警参数设置1 传感器1：写入 摄氏度，读回 未选择 (FF)"));
+    EXPECT_EQ(lines[2], QStringLiteral("报警参数设置1 超低限值：写入 -10.00，读回 NAN"));
     EXPECT_EQ(FormatVerify(diff, 100).split('\n').size(), 1 + static_cast<int>(diff.fields.size()));
+}
+
+TEST(Diff, CodesAReadLeftCountAsTheBytesTheyWriteBack) {
+    RawBlocks blank;
+    blank.fill(0xFF);
+    DeviceSettings window;
+    DecodeBlocks(blank, window);
+    // An unchanged blank controller: nothing to write.
+    EXPECT_TRUE(DiffWrite(blank, window).changes.empty());
+
+    // Lists without an entry and checked flags differ by the bytes they write back.
+    RawBlocks other = blank;
+    other[2 * kBlockSize + 66] = 7;  // protocol
+    other[3 * kBlockSize + 46] = 1;  // verify PIN, checked either way
+    const auto changes = DiffBlocks(blank, other, window);
+    ASSERT_EQ(changes.size(), 2u);
+    EXPECT_EQ(changes[0].name, QStringLiteral("cbb_mode"));
+    EXPECT_EQ(changes[0].before, QStringLiteral("未选择 (FF)"));
+    EXPECT_EQ(changes[0].after, QStringLiteral("未选择 (07)"));
+    EXPECT_EQ(changes[1].name, QStringLiteral("chk1"));
+    EXPECT_EQ(changes[1].before, QStringLiteral("选中 (FF)"));
+    EXPECT_EQ(changes[1].after, QStringLiteral("选中"));
+
+    // A settings file's list without an entry writes 0xFF: the same as a blank one.
+    DeviceSettings file;
+    file.SetIndex("cbb_mode", -1);
+    window.SetIndex("cbb_timemode", 0);
+    file.SetIndex("cbb_timemode", 0);
+    const auto fromFile = DiffSettings(window, file);
+    for (const FieldChange& c : fromFile) EXPECT_NE(c.name, QStringLiteral("cbb_mode"));
 }
 
 TEST(RawBlocksCompare, NamesTheDifferingBlocksInOrder) {

@@ -87,23 +87,22 @@ TEST_F(SafeWriteTest, MismatchOffersTheBackupAndRestoresItWhenAsked) {
     EXPECT_TRUE(controller.Blocks() == configured);
     ASSERT_GE(ui.messages.size(), 2u);
     // Bit 0 of each block's first byte: a phone function code and (for this model) a sensor
-    // type code that no list position carries, so no field shows them; the first letter of
-    // the main address; the clock mode. The fields come before the question, with what was
-    // sent and what came back.
+    // type code that no list position carries, which the lists show as no selection with the
+    // code read; the first letter of the main address; the clock mode. The fields come before
+    // the question, with what was sent and what came back.
     const QStringList lines = ui.messages[1].text.split('\n');
     const QStringList expectedLines = {
         QStringLiteral("校验失败，控制器中的以下设置与写入的不一致：报警号码设置、报警参数设置、"
                        "GPRS参数设置、系统参数"),
+        QStringLiteral("报警号码设置 电话号1 功能码1：写入 发短信并拨号，读回 未选择 (30)"),
+        QStringLiteral("报警参数设置1 传感器1：写入 摄氏度，读回 未选择 (42)"),
         QStringLiteral("GPRS参数设置 GPRS主IP：写入 ，读回 ") + QChar(0xFE),
         QStringLiteral("系统参数 校时方式：写入 自动，读回 手动"),
-        QStringLiteral("报警号码设置：各项设置相同，但块中的字节不同"),
-        QStringLiteral("报警参数设置：各项设置相同，但块中的字节不同"),
         QStringLiteral("是否恢复备份？"),
     };
     EXPECT_EQ(lines, expectedLines) << ui.messages[1].text.toStdString();
-    EXPECT_EQ(r.mismatch.fields.size(), 2u);
-    EXPECT_EQ(r.mismatch.bytesOnly,
-              (std::vector<ConfigBlock>{ConfigBlock::PhoneBlock, ConfigBlock::SensorBlock}));
+    EXPECT_EQ(r.mismatch.fields.size(), 4u);
+    EXPECT_TRUE(r.mismatch.bytesOnly.empty());
     EXPECT_EQ(ui.messages[1].caption, QStringLiteral("提示"));
     EXPECT_EQ(ui.messages[1].buttons, MsgButtons::YesNo);
 }

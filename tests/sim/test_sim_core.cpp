@@ -171,6 +171,11 @@ TEST(SimOptions, ParsesControllerAndFaultOptions) {
     EXPECT_EQ(o.faults.dropNext, 1);
     EXPECT_TRUE(o.faults.garbage);
     EXPECT_EQ(o.link, "/tmp/x");
+    EXPECT_FALSE(o.demo);  // blank unless asked for
+    SimOptions demo;
+    ASSERT_EQ(ParseSimOptions({"--demo", "--memory", "m.bin"}, demo), "");
+    EXPECT_TRUE(demo.demo);
+    EXPECT_EQ(demo.memoryFile, "m.bin");
 
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--password", "12345"}, {"--history-pages", "65536"},

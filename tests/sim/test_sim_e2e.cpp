@@ -1,10 +1,10 @@
 // r4t8-sim over its real pty, talked to as the tool would: escaped request frames out, replies
 // collected and unescaped; its memory and frame log read back through the helper.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDate>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -185,6 +185,49 @@ TEST_F(SimE2e, CurrentDataCarriesEveryItemKind) {
     float sensor1 = 0;
     std::memcpy(&sensor1, &p[2], 4);
     EXPECT_EQ(sensor1, 25.5f);
+}
+
+TEST_F(SimE2e, DemoServesItsConfigurationHistoryAndReadings) {
+    Start({"--demo"});
+    // A configured system block: the device number, the fixed 60 and "C".
+    const Bytes system = Payload(BuildReadBlockFrame(kSystemBlockAddress), cmd_read_block);
+    ASSERT_EQ(system.size(), 256u);
+    EXPECT_EQ(std::string(system.begin() + 27, system.begin() + 42), "860312045178263");
+    EXPECT_EQ(system[44], 60);
+    EXPECT_EQ(system[112], 'C');
+    EXPECT_EQ(Payload(BuildReadBlockFrame(0), cmd_read_block), Bytes(256, 0xFF));
+
+    // Today is a whole day of records, one every five minutes.
+    const QDate today = QDate::currentDate();
+    const auto y = static_cast<uint8_t>(today.year() % 100);
+    const auto m = static_cast<uint8_t>(today.month()), d = static_cast<uint8_t>(today.day());
+    const Bytes count = Payload(BuildHistoryCountFrame(y, m, d, y, m, d), cmd_history_count);
+    ASSERT_EQ(count.size(), 2u);
+    const int pages = count[0] | (count[1] << 8);
+    EXPECT_GE(pages, 288 / 7);
+    EXPECT_LE(pages, 288 / 4 + 1);
+    ASSERT_TRUE(IsPage(HistoryPage(1)));
+    EXPECT_EQ(HistoryPage(1)[5], 0) << "the day starts at midnight";
+    // So is every working day of 2014.
+    const Bytes year = Payload(BuildHistoryCountFrame(14, 1, 1, 14, 12, 31), cmd_history_count);
+    EXPECT_GT(year[0] | (year[1] << 8), 20000);
+    EXPECT_EQ(sim.Command("history generate"), "history ok");
+    EXPECT_EQ(Payload(BuildHistoryCountFrame(14, 1, 1, 14, 12, 31), cmd_history_count), year);
+
+    // Current readings of four sensors that move with time.
+    const Bytes first = Payload(BuildCurrentDataFrame(), cmd_current_data);
+    ASSERT_GE(first.size(), 4u * 6);
+    for (size_t k = 0; k < 4; ++k) EXPECT_EQ(first[6 * k], 0x01);
+    EXPECT_EQ(first.size() % 6, 0u);
+
+    // A memory image still replaces the demo's memory.
+    const std::string image = ::testing::TempDir() + "/r4t8-sim-demo-" + std::to_string(getpid());
+    std::ofstream(image, std::ios::binary)
+        .write(std::string(kConfigImageSize, '\x11').data(), kConfigImageSize);
+    SimProcess other;
+    ASSERT_TRUE(other.Start({"--demo", "--memory", image}));
+    EXPECT_EQ(other.DumpMemory(), std::vector<uint8_t>(kConfigImageSize, 0x11));
+    std::filesystem::remove(image);
 }
 
 TEST_F(SimE2e, RelayFramesWithTheirShortLengthsAreAnswered) {
@@ -484,12 +527,16 @@ TEST(SimProgram, HelpNamesEveryOptionAndBadOptionsFail) {
         }
         return all;
     }();
-    for (const char* opt :
-         {"--link", "--device", "--log", "--password", "--model", "--version-text", "--memory",
-          "--generate-history", "--history-pages", "--seed", "--refuse", "--drop-next",
-          "--drop-rate", "--corrupt-checksum-next", "--corrupt-rate", "--duplicate-next",
-          "--duplicate-rate", "--delay", "--garbage", "--stray-a5", "--trickle", "--burst",
-          "--bitflip", "--pace", "--hangup-after", "--store-wrong", "dump PATH", "fault SPEC"})
+    for (const char* opt : {"--link",          "--device",         "--log",
+                            "--password",      "--model",          "--version-text",
+                            "--demo",          "--memory",         "--generate-history",
+                            "--history-pages", "--seed",           "--refuse",
+                            "--drop-next",     "--drop-rate",      "--corrupt-checksum-next",
+                            "--corrupt-rate",  "--duplicate-next", "--duplicate-rate",
+                            "--delay",         "--garbage",        "--stray-a5",
+                            "--trickle",       "--burst",          "--bitflip",
+                            "--pace",          "--hangup-after",   "--store-wrong",
+                            "dump PATH",       "fault SPEC"})
         EXPECT_NE(out.find(opt), std::string::npos) << opt;
     SimProcess bad;
     EXPECT_FALSE(bad.Start({"--no-such-option"}));

@@ -13,6 +13,7 @@
 #include <set>
 
 #include "config/DeviceSettings.h"
+#include "config/RawBlocks.h"
 #include "tests/support/FakeUserInterface.h"
 #include "tests/uifile/FileBytes.h"
 #include "ui/file/SettingsFile.h"
@@ -26,7 +27,6 @@ namespace {
 
 const QString kTitle = QStringLiteral("R4T8报警器设置软件");
 const QString kLimitMessage = QStringLiteral("输入值超出范围");
-
 
 class SettingsFileTest : public ::testing::Test {
   protected:
@@ -297,6 +297,25 @@ TEST_F(SettingsFileTest, IndexOutsideTheItemsGivesNoSelectionAndSavesAsMinusOne)
     EXPECT_TRUE(saved.contains("\r\nmode=-1\r\n"));
     EXPECT_TRUE(saved.contains("[SENSOR1]\r\nflag=-1\r\n"));
     EXPECT_TRUE(saved.contains("ainflag=2\r\n"));
+}
+
+TEST_F(SettingsFileTest, LoadingForgetsTheCodesTheLastReadLeft) {
+    RawBlocks read;
+    read.fill(0xFF);
+    read[2 * kBlockSize + 66] = 7;  // a protocol code no list entry carries
+    DeviceSettings s(&m_ui);
+    DecodeBlocks(read, s);
+    RawBlocks written;
+    ASSERT_FALSE(EncodeBlocks(s, written));
+    ASSERT_EQ(written[2 * kBlockSize + 66], 7);
+    ASSERT_EQ(written[3 * kBlockSize + 46], 0xFF);
+
+    // The file records no entry (-1) and "checked"; those are what a write then sends.
+    ASSERT_TRUE(SettingsFile::Save(Path(), s, m_ui));
+    SettingsFile::Load(Path(), s, m_ui);
+    ASSERT_FALSE(EncodeBlocks(s, written));
+    EXPECT_EQ(written[2 * kBlockSize + 66], 0xFF);
+    EXPECT_EQ(written[3 * kBlockSize + 46], 1);
 }
 
 TEST_F(SettingsFileTest, GprsIntervalLimitWhileLoading) {

@@ -30,7 +30,7 @@ inline void PrintTo(const QString& text, std::ostream* os) {
 namespace r4t8::testing {
 namespace {
 
-const char* const kSimProfile = "--generate-history";
+const char* const kSimProfile = "--demo";
 
 // Every field's value as text, to compare what the controller holds with what was read.
 std::map<QString, QString> Values(const DeviceSettings& s) {

@@ -70,7 +70,7 @@ std::optional<Bytes> SimController::Handle(uint8_t command, const Bytes& p, cons
             if (n != 2) return std::nullopt;
             return m_history.Page(Le16(p.data()));
         case cmd_current_data:
-            return CurrentData(now.monoMs);
+            return CurrentData(now);
         case cmd_relay:
             return Status(Relay(p, now.monoMs));
         case cmd_debug_mode:
@@ -194,18 +194,29 @@ Bytes SimController::DeviceTimeAt(const QDateTime& localNow) const {
             static_cast<uint8_t>(t.time().minute()),     static_cast<uint8_t>(t.time().second())};
 }
 
-Bytes SimController::CurrentData(int64_t monoMs) const {
+Bytes SimController::CurrentData(const Moment& now) const {
     Bytes out;
-    PutFloat(out, 0x01, 0, 25.5f);
-    PutFloat(out, 0x01, 1, 26.25f);
-    PutFloat(out, 0x01, 2, -3.5f);
-    PutFloat(out, 0x01, 3, 60.0f);
-    PutItem(out, 0x50, 0x50, 116397128);
-    PutItem(out, 0x50, 0x51, 39916527);
-    PutItem(out, 0x50, 0x52, 125);
-    PutItem(out, 0x50, 0x53, 2705);
+    if (m_site) {
+        // The site as the controller's own clock sees it; without a fix no GPS items.
+        const QDateTime clock = Naive(now.localNow).addMSecs(m_clockOffsetMs);
+        const SiteReading r = m_site->ReadingAt(DemoSite::WallSeconds(clock));
+        for (uint8_t ch = 0; ch < 4; ++ch) PutFloat(out, 0x01, ch, r.sensors[ch]);
+        if (r.gps) {
+            for (uint8_t k = 0; k < 4; ++k)
+                PutItem(out, 0x50, static_cast<uint8_t>(0x50 + k), (*r.gps)[k]);
+        }
+    } else {
+        PutFloat(out, 0x01, 0, 25.5f);
+        PutFloat(out, 0x01, 1, 26.25f);
+        PutFloat(out, 0x01, 2, -3.5f);
+        PutFloat(out, 0x01, 3, 60.0f);
+        PutItem(out, 0x50, 0x50, 116397128);
+        PutItem(out, 0x50, 0x51, 39916527);
+        PutItem(out, 0x50, 0x52, 125);
+        PutItem(out, 0x50, 0x53, 2705);
+    }
     PutFloat(out, 0x10, 0x10, 23.0f);
-    PutFloat(out, 0x20, 0x20, RelayClosed(monoMs) ? 1.0f : 0.0f);
+    PutFloat(out, 0x20, 0x20, RelayClosed(now.monoMs) ? 1.0f : 0.0f);
     PutFloat(out, 0x30, 0x30, 1.0f);
     return out;
 }

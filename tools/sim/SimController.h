@@ -3,12 +3,12 @@
 #pragma once
 
 #include <QDateTime>
-
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "DemoSite.h"
 #include "SimHistory.h"
 #include "protocol/Frame.h"
 
@@ -43,6 +43,8 @@ public:
     // What a factory reset restores (all 0xFF unless loaded).
     ConfigImage& FactoryImage() { return *m_factory; }
     SimHistory& History() { return m_history; }
+    // The demo site whose sensors and GPS the current readings show; none: fixed readings.
+    void SetSite(std::shared_ptr<const DemoSite> site) { m_site = std::move(site); }
 
     void SetStoreWrong(bool on) { m_storeWrong = on; }
 
@@ -63,13 +65,14 @@ private:
     bool WriteBlock(uint32_t address, const uint8_t* data);
     bool Relay(const Bytes& p, int64_t monoMs);
     bool SetTime(const Bytes& p, const QDateTime& localNow);
-    Bytes CurrentData(int64_t monoMs) const;
+    Bytes CurrentData(const Moment& now) const;
 
     ControllerSettings m_settings;
     // Held on the heap: 64 KiB each.
     std::unique_ptr<ConfigImage> m_memory;
     std::unique_ptr<ConfigImage> m_factory;
     SimHistory m_history;
+    std::shared_ptr<const DemoSite> m_site;
     bool m_storeWrong = false;
     bool m_debugOn = false;
     char m_relayMode = 'O';

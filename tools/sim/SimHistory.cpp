@@ -53,6 +53,15 @@ void SimHistory::Add(const HistoryEntry& entry) {
     m_entries.insert(at, entry);
 }
 
+void SimHistory::Replace(std::vector<HistoryEntry> entries) {
+    const auto earlier = [](const HistoryEntry& a, const HistoryEntry& b) {
+        return a.time < b.time;
+    };
+    if (!std::is_sorted(entries.begin(), entries.end(), earlier))
+        std::stable_sort(entries.begin(), entries.end(), earlier);
+    m_entries = std::move(entries);
+}
+
 void SimHistory::Generate(const QDate& today) {
     m_entries.clear();
     auto addDay = [this](const QDate& day) {

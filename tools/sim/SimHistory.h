@@ -32,6 +32,8 @@ class SimHistory {
 public:
     void Clear();
     void Add(const HistoryEntry& entry);
+    // Replaces the records, kept in time order.
+    void Replace(std::vector<HistoryEntry> entries);
     // Replaces the records with a deterministic set: every day of 2014, and the days from 45 before `today` to the day
     // after it, one to six records a day with varying items.
     void Generate(const QDate& today);

@@ -46,7 +46,8 @@ std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& o)
             name.erase(eq);
             hasValue = true;
         }
-        const bool known = TakesValue(name) || IsFaultOption(name) || name == "generate-history";
+        const bool known =
+            TakesValue(name) || IsFaultOption(name) || name == "generate-history" || name == "demo";
         if (!known) return "unknown option: --" + name;
         if (TakesValue(name) && !hasValue) {
             if (i + 1 >= args.size()) return "missing value for --" + name;
@@ -71,6 +72,8 @@ std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& o)
             o.controller.version = value;
         } else if (name == "generate-history") {
             o.generateHistory = true;
+        } else if (name == "demo") {
+            o.demo = true;
         } else if (name == "history-pages") {
             int n = 0;
             if (!ParseInt(value, 0, 65535, n)) return "bad value for --history-pages: " + value;
@@ -102,6 +105,14 @@ Controller:
   --password P            login password, up to 4 characters (default 5807)
   --model M               model reported at login (default R4T1)
   --version-text V        version reported at login (default "V2.3 20140105")
+  --demo                  a configured controller at a plausible site instead of a blank
+                          one: a refrigerated truck of a cold chain in Beijing (four
+                          temperature sensors, GPS). All four configuration blocks are
+                          set (--memory replaces them); the history holds a record every
+                          5 minutes for 2014 and for the 30 days up to the end of today,
+                          with delivery rounds, door openings, weekends switched off and
+                          records without a GPS fix; the current readings follow the same
+                          model at the controller's clock (--generate-history not needed)
   --memory FILE           initial 65536-byte memory image (default all FF)
   --factory-memory FILE   image a factory reset restores (default all FF)
   --generate-history      history records for every day of 2014 and for the days around
@@ -117,7 +128,8 @@ Standard input, one command a line (a character device such as /dev/zero is not 
   dump PATH               write the memory image to PATH (atomically); answers "dumped PATH"
   fault SPEC              change fault options, e.g. "fault drop-next 1"; answers "fault ok"
   history pages N|off     force the page count, or go back to the records; "history ok"
-  history generate        replace the records with the generated set ("history clear": none)
+  history generate        replace the records with the generated set, the demo site's with
+                          --demo ("history clear": none)
   status                  "status debug=0|1 relay=O|C|P closed=0|1 answered=N writes=N"
   quit                    answers "bye" and exits
 Errors are answered with a line starting "error ".

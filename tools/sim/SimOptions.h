@@ -19,6 +19,7 @@ struct SimOptions {
     std::string factoryFile; // image that a factory reset restores (65536 bytes)
     ControllerSettings controller;
     bool generateHistory = false;
+    bool demo = false;  // the demo site: configured memory, its history and readings
     std::optional<int> historyPages;
     int debugIntervalMs = 500;
     FaultOptions faults;

@@ -11,7 +11,6 @@
 
 #include <QDate>
 #include <QDateTime>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -19,10 +18,13 @@
 #include <ctime>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "DemoProfile.h"
+#include "DemoSite.h"
 #include "SimOptions.h"
 #include "SimServer.h"
 
@@ -124,6 +126,8 @@ private:
     // Returns false on "quit".
     bool Command(const std::string& line);
     bool ReadStdin();
+    // The demo site as of today: its readings and its history.
+    void UseDemoSite();
     void Cleanup();
     void WaitUntilRead();
 
@@ -212,7 +216,10 @@ bool Program::Command(const std::string& line) {
         int pages = 0;
         char* end = nullptr;
         if (what == "generate") {
-            h.Generate(QDate::currentDate());
+            if (m_options.demo)
+                UseDemoSite();
+            else
+                h.Generate(QDate::currentDate());
         } else if (what == "clear") {
             h.Clear();
         } else if (what == "pages" && value == "off") {
@@ -284,6 +291,12 @@ void Program::WaitUntilRead() {
     usleep(20000);
 }
 
+void Program::UseDemoSite() {
+    auto site = std::make_shared<const DemoSite>(QDate::currentDate());
+    m_controller.History().Replace(site->History());
+    m_controller.SetSite(std::move(site));
+}
+
 void Program::Cleanup() {
     if (!m_linkMade.empty()) unlink(m_linkMade.c_str());
     if (m_slave >= 0) close(m_slave);
@@ -293,6 +306,7 @@ void Program::Cleanup() {
 
 int Program::Run() {
     std::string error;
+    if (m_options.demo) FillDemoMemory(m_controller.Memory());
     if (!m_options.memoryFile.empty() &&
         !LoadImage(m_options.memoryFile, m_controller.Memory(), error)) {
         std::fprintf(stderr, "r4t8-sim: %s\n", error.c_str());
@@ -303,7 +317,10 @@ int Program::Run() {
         std::fprintf(stderr, "r4t8-sim: %s\n", error.c_str());
         return 2;
     }
-    if (m_options.generateHistory) m_controller.History().Generate(QDate::currentDate());
+    if (m_options.demo)
+        UseDemoSite();
+    else if (m_options.generateHistory)
+        m_controller.History().Generate(QDate::currentDate());
     m_controller.History().SetForcedPages(m_options.historyPages);
     m_server.SetFaults(m_options.faults, MonoNs());
     m_server.SetDebugIntervalMs(m_options.debugIntervalMs);

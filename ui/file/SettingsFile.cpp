@@ -256,6 +256,9 @@ void SettingsFile::Load(const QString& path, DeviceSettings& settings, IUserInte
     ProfileFile file;
     file.Load(path);  // a missing or unreadable file reads as empty
     const ScopedUserInterface scope(settings, ui);
+    // The file's values stand on their own: a list it leaves without a selection writes 0xFF,
+    // not what the last read of the controller held.
+    settings.ForgetRead();
 
     // The only key read under another spelling, and the only text with a default of its own.
     settings.SetText("edt_setpwd", file.ReadString("COM", "SetPwd", QStringLiteral("5807")));

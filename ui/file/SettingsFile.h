@@ -40,6 +40,7 @@ class SettingsFile {
     // failure shows "Unable to write to <full name>." and leaves the old file untouched.
     static bool Save(const QString& path, const DeviceSettings& settings, IUserInterface& ui);
     // Sets the fields from the file; a missing or foreign file reads as all keys missing.
+    // Forgets what the last read kept for writing back (DeviceSettings::ForgetRead).
     // `ui` receives the limit message of edt_gprstimeup while loading.
     static void Load(const QString& path, DeviceSettings& settings, IUserInterface& ui);
 
