@@ -251,6 +251,12 @@ void CommandSender::AbandonRequest() {
 }
 
 void CommandSender::tmr_cfTimer() {
+    if (m_line.waiting) {
+        // Nothing of the earlier copies can come now: a fresh copy, answered for certain.
+        m_line.waiting = false;
+        SendCopy(false);
+        return;
+    }
     if (m_tmrCf->Interval() != kResendIntervalMs) {
         // The rest of an interval after a refused answer: back to the full one.
         StartTimer(kResendIntervalMs);
@@ -290,20 +296,30 @@ void CommandSender::tmr_cfTimer() {
     }
 }
 
-void CommandSender::SendConfirm() {
+void CommandSender::SendCopy(bool confirm) {
     const int64_t sentUs = m_time.NowUs();
     try {
         m_port.WriteBytes(m_lastFrame.data(), m_lastFrame.size());
         LogSentFrame(m_lastFrame.data(), m_lastFrame.size());
     } catch (...) {
     }
-    ++m_stats.confirms;
-    ++m_line.confirms;
+    if (confirm) {
+        ++m_stats.confirms;
+        ++m_line.confirms;
+    }
     m_line.copies.push_back(sentUs);
     // A new copy gets the whole resend cycle for its answer.
     m_tmrCf->Stop();
     m_resendCount = 0;
     StartTimer(kResendIntervalMs);
+}
+
+void CommandSender::WaitOutBehind(uint8_t code) {
+    ++m_stats.waits;
+    m_line.waiting = true;
+    const int64_t waitUs = std::max<int64_t>(1000, BehindUntilUs(code) - m_time.NowUs());
+    m_tmrCf->Stop();
+    StartTimer(static_cast<int>((waitUs + 999) / 1000));
 }
 
 void CommandSender::PrepareBlockWrite(const ConfigImage& image, uint32_t address) {
@@ -349,10 +365,10 @@ void CommandSender::NoteStale(uint8_t code, Seen seen) {
     b.frames.push_back(std::move(seen));
 }
 
-bool CommandSender::MayBeBehind(uint8_t code, const Seen& frame) const {
+int CommandSender::FitBehind(uint8_t code, const Seen& frame) const {
     const Behind& b = m_behind[code];
-    if (b.holdUntilUs > frame.startUs) return true;
-    if (!b.known || b.frames.empty()) return false;
+    if (b.holdUntilUs > frame.startUs) return kUnknownSlots;
+    if (!b.known || b.frames.empty()) return -1;
     const int64_t window = WindowUs();
     const int64_t gap = reply_timing::kDuplicateGapMs * 1000;
     const Bytes& answer = b.frames.front().payload;
@@ -379,8 +395,21 @@ bool CommandSender::MayBeBehind(uint8_t code, const Seen& frame) const {
         return true;
     };
     for (const Seen& f : b.frames)
-        if (!place(f)) return false;
-    return place(frame);
+        if (!place(f)) return -1;
+    if (!place(frame)) return -1;
+    // What the copies could still send: a duplicate on the last one, two on each later one.
+    const int64_t nowUs = m_time.NowUs();
+    int slots = onCopy == 1 && nowUs <= b.copies[copy] + window ? 1 : 0;
+    for (size_t c = copy + 1; c < b.copies.size(); ++c)
+        if (nowUs <= b.copies[c] + window) slots += 2;
+    return slots;
+}
+
+int64_t CommandSender::BehindUntilUs(uint8_t code) const {
+    const Behind& b = m_behind[code];
+    int64_t until = b.holdUntilUs;
+    for (int64_t sent : b.copies) until = std::max(until, sent + WindowUs());
+    return until;
 }
 
 CommandSender::ReplyVerdict CommandSender::ScreenReply(const ReplyRecord& reply) {
@@ -410,10 +439,17 @@ CommandSender::ReplyVerdict CommandSender::ScreenReply(const ReplyRecord& reply,
         NoteStale(code, std::move(seen));
         return ReplyVerdict::Drop;
     }
-    if (MayBeBehind(code, seen)) {
+    if (const int slots = FitBehind(code, seen); slots >= 0) {
         ++m_stats.ambiguous;
         NoteStale(code, std::move(seen));
-        if (AnswersAlike(code) && !m_stopped && m_line.confirms < kMaxConfirms) SendConfirm();
+        if (!m_stopped && !m_line.waiting) {
+            // One more frame of these bytes than the earlier copies can still send proves
+            // the answer; when that takes too many copies, their window is waited out.
+            if (m_line.confirms + slots < kMaxConfirms)
+                SendCopy(true);
+            else
+                WaitOutBehind(code);
+        }
         return ReplyVerdict::Drop;
     }
 

@@ -23,20 +23,24 @@
 //     that no longer waits ("behind"). A request whose copies' answers are unknown (it timed
 //     out, was replaced, or needed a resend) holds back the next request of its code until
 //     the window (W) of its last copy has passed; that request's frames are then dropped.
-//     A request answered on its only copy, or a block read or history page answered after
-//     confirming copies (rule 5), does not hold the next one back: the guard knows its copies
-//     and the bytes they answer with.
+//     A request answered without a resend does not hold the next one back: the guard knows
+//     its copies, and the bytes of its answer.
 //  4. A frame of the request on the line is its answer unless it could be the behind
-//     request's: that needs equal bytes (S, D), and a fit of the behind request's answer and
-//     every frame of that code since into its copies, in order, at most two a copy, each
-//     beginning after its copy was sent and inside its window (W), a second one on a copy
-//     identical to the first and within the duplicate gap (D). The fit is tried greedily,
-//     earliest copy first, which finds one whenever one exists.
-//  5. A frame that could be the behind request's is dropped. For block reads and history pages
-//     the guard then sends one more copy of the request at once (a confirming read): one more
-//     frame of those bytes than the behind copies can produce proves that the request on the
-//     line was answered with them. A blank controller, whose four blocks are alike, costs at
-//     most 15 block reads instead of 4 that way, instead of seconds of waiting.
+//     request's: a fit of the behind request's answer, every frame of that code since and
+//     this one into its copies, in order, at most two a copy, each beginning after its copy
+//     was sent and inside its window (W), a second one on a copy identical to the first and
+//     within the duplicate gap (D), and for block reads and pages all of them identical to
+//     the answer (S). The fit is tried greedily, earliest copy first, which finds one
+//     whenever one exists. So a frame of other bytes than a page or block just read, or one
+//     beginning after the duplicate gap of a request answered on its only copy, is taken at
+//     once: the fast path costs nothing.
+//  5. A frame that could be the behind request's is dropped, and the guard sends one more copy
+//     of the request at once (a copy more is what a resend would send a second later): one
+//     more frame than the behind copies can send proves that the request on the line was
+//     answered. A blank controller, whose four blocks are alike, costs 15 block reads
+//     instead of 4 that way, instead of seconds of waiting. When more copies than
+//     kMaxConfirms would be needed (a second read of a blank controller right after the
+//     first), the request waits until the behind copies' window has passed and goes out again.
 //  6. An answer shows (F) that every frame of every earlier request has arrived: nothing is
 //     behind any more, for any code. So a request that needed resends holds back the next one
 //     of its code only until another request has been answered in between.
@@ -112,7 +116,8 @@ class CommandSender : public ISender {
 
     // The sequence that a request of this command code belongs to.
     static std::optional<Operation> OperationOf(uint8_t command);
-    // Codes whose copies are all answered with the same bytes: the guard may confirm them.
+    // Codes whose copies are all answered with the same bytes (S): a frame of other bytes
+    // cannot answer any copy of such a request.
     static bool AnswersAlike(uint8_t command);
 
     const Bytes& LastFrame() const { return m_lastFrame; }
@@ -131,6 +136,7 @@ class CommandSender : public ISender {
         uint64_t ambiguous = 0;  // frames that could have been an earlier request's
         uint64_t otherCode = 0;  // frames of a code no request on the line has
         uint64_t confirms = 0;   // confirming copies sent
+        uint64_t waits = 0;      // requests that waited out an earlier one's window
         uint64_t held = 0;       // requests held back
         uint64_t rejected = 0;   // answers a sequence refused
     };
@@ -150,6 +156,7 @@ class CommandSender : public ISender {
         std::vector<int64_t> copies;  // send times
         bool resent = false;          // by the timer
         int confirms = 0;
+        bool waiting = false;  // for the earlier request's window to pass, then a fresh copy
     };
     // What may still arrive for the last request of a code that no longer waits.
     struct Behind {
@@ -167,8 +174,15 @@ class CommandSender : public ISender {
     // The request on the line no longer waits, unanswered: its copies may still be answered.
     void RetireUnanswered();
     void NoteStale(uint8_t code, Seen seen);
-    bool MayBeBehind(uint8_t code, const Seen& frame) const;
-    void SendConfirm();
+    // Whether the behind request of `code` can have sent `frame`: -1 when not; otherwise how
+    // many more frames its copies could still send (kUnknownSlots: any number).
+    int FitBehind(uint8_t code, const Seen& frame) const;
+    // When no frame of the behind request of `code` can begin any more.
+    int64_t BehindUntilUs(uint8_t code) const;
+    // Writes the request on the line once more, with a whole resend cycle of its own.
+    void SendCopy(bool confirm);
+    void WaitOutBehind(uint8_t code);
+    static constexpr int kUnknownSlots = 1 << 20;
     int64_t WindowUs() const { return reply_timing::kReplyWindowMs * 1000; }
 
     IPort& m_port;

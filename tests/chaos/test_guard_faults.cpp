@@ -255,3 +255,31 @@ TEST(GuardFaults, TimeOutDuringAWriteNamesTheBlocksAndOffersTheBackup) {
     EXPECT_EQ(Block(memory, 3072), Block(VariantImage(0), 3072));
     EXPECT_EQ(Block(memory, 4096), Block(VariantImage(0), 4096));
 }
+
+// A blank controller's four blocks are alike: each block is confirmed by further reads
+// instead of waiting, so the first read stays short; a second read straight after it cannot
+// tell the first one's late copies from its own answers cheaply, and waits for their window.
+TEST(GuardFaults, BlankControllerReadsStayShortAndRight) {
+    VirtualRig rig;
+    ASSERT_TRUE(rig.Login());
+    rig.controller.Memory().fill(0xFF);
+    for (int read = 0; read < 3; ++read) {
+        SCOPED_TRACE(read);
+        const size_t mark = rig.ui.outcomes.size();
+        const size_t requests = rig.Written(cmd_read_block).size();
+        const int64_t t0 = rig.time.NowMs();
+        rig.settings.SetText(QStringLiteral("edt_tel1"), QStringLiteral("123"));
+        rig.session.Config().btn_loadClick();
+        ASSERT_TRUE(rig.RunUntilOutcome(Operation::ReadSettings, 60000, mark));
+        EXPECT_EQ(rig.OutcomeOf(Operation::ReadSettings, mark), Outcome::Succeeded);
+        EXPECT_EQ(rig.settings.Text(QStringLiteral("edt_tel1")), QString());
+        const size_t reads = rig.Written(cmd_read_block).size() - requests;
+        const int64_t took = rig.time.NowMs() - t0;
+        if (read == 0) {
+            EXPECT_LE(reads, 15u);
+            EXPECT_LT(took, 100);
+        } else {
+            EXPECT_LE(took, reply_timing::kReplyWindowMs + 1000);
+        }
+    }
+}
