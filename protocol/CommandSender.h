@@ -22,7 +22,7 @@
 //  3. For every code the guard keeps what may still arrive from the last request of that code
 //     that no longer waits ("behind"). A request whose copies' answers are unknown (it timed
 //     out, was replaced, or needed a resend) holds back the next request of its code until
-//     the window (W) of its last copy has passed; that request's frames are then dropped.
+//     the window (W) of its last copy has passed; frames of that code meanwhile are dropped.
 //     A request answered without a resend does not hold the next one back: the guard knows
 //     its copies, and the bytes of its answer.
 //  4. A frame of the request on the line is its answer unless it could be the behind
@@ -44,12 +44,12 @@
 //  6. An answer shows (F) that every frame of every earlier request has arrived: nothing is
 //     behind any more, for any code. So a request that needed resends holds back the next one
 //     of its code only until another request has been answered in between.
-// Why no wrong frame is taken, within (F), (D), (W), (S): by (F) the frames after the last
-// answer are those of the behind request of the code and then those of the request on the
-// line; rule 2 leaves out what came before the request; rule 3 leaves nothing unknown behind;
-// so a frame that the behind request's copies cannot have sent under (D), (W), (S) is the
-// line's. A sequence that still refuses an answer calls RejectReply: the request stays on the
-// line and its resend cycle goes on where it was.
+// Why no wrong frame is taken, within (F), (D), (W), (S): by (F) the frames of a code after
+// the last answer are those of the behind request of that code and then those of the request
+// on the line; rule 2 leaves out what came before the request; rule 3 leaves nothing unknown
+// behind; so a frame that the behind request's copies cannot have sent under (D), (W), (S)
+// is the line's. A sequence that still refuses an answer calls RejectReply: the request stays
+// on the line and its resend cycle goes on where it was.
 #pragma once
 
 #include <QString>
