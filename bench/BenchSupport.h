@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
-
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -36,8 +35,10 @@ class BenchUserInterface : public IUserInterface {
             case MsgButtons::YesNo:
             case MsgButtons::YesNoDefaultNo:
                 return MsgAnswer::No;
-            case MsgButtons::OkCancel: return MsgAnswer::Cancel;
-            case MsgButtons::Ok: break;
+            case MsgButtons::OkCancel:
+                return MsgAnswer::Cancel;
+            case MsgButtons::Ok:
+                break;
         }
         return MsgAnswer::Ok;
     }
@@ -137,6 +138,13 @@ class PortSession {
         session->btn7Click(QStringLiteral("5807"));
         return RunUntilFinished(ui, Operation::Login) &&
                ui.OutcomeOf(Operation::Login) == Outcome::Succeeded;
+    }
+    // The controller's clock: a request of another code between two reads.
+    bool ClockQuery() {
+        ui.Clear(Operation::GetTime);
+        session->Operations().btn_acquiretimeClick();
+        return RunUntilFinished(ui, Operation::GetTime) &&
+               ui.OutcomeOf(Operation::GetTime) == Outcome::Succeeded;
     }
     bool FullRead() {
         ui.Clear(Operation::ReadSettings);

@@ -1,12 +1,6 @@
 // The tool on a real line: TComm over a pty, and the read, write and history sequences
 // against r4t8-sim, unpaced and paced at 115200 baud.
 #include <benchmark/benchmark.h>
-
-#include <QCoreApplication>
-#include <QDate>
-#include <QDir>
-#include <QTemporaryDir>
-
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -14,6 +8,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QDate>
+#include <QDir>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -127,11 +125,18 @@ struct SimRig {
     bool ok = false;
 };
 
+// A blank controller (all 0xFF), read as a user reads one: not twice within a few seconds, or
+// with another request between, so that no copy of the previous read can still be answered.
 void BM_FullRead_Unpaced(benchmark::State& state) {
     SimRig rig({});
     if (!rig.ok) return state.SkipWithError("no simulator session");
-    for (auto _ : state)
+    for (auto _ : state) {
+        state.PauseTiming();
+        const bool between = rig.session->ClockQuery();
+        state.ResumeTiming();
+        if (!between) return state.SkipWithError("clock query failed");
         if (!rig.session->FullRead()) return state.SkipWithError("read failed");
+    }
 }
 BENCHMARK(BM_FullRead_Unpaced)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(200);
 
@@ -239,7 +244,8 @@ class LineTap {
                     inSim = !inSim;
                 } else if (e.kind == Event::ToTool) {
                     if (!inReply) {
-                        if (requestIn >= 0) out.simUs += static_cast<double>(e.ns - requestIn) / 1e3;
+                        if (requestIn >= 0)
+                            out.simUs += static_cast<double>(e.ns - requestIn) / 1e3;
                         requestIn = -1;
                         replyStart = e.ns;
                         replyBytes = 0;
@@ -275,7 +281,8 @@ class LineTap {
             timespec* timeout = nullptr;
             if (!paced.empty()) {
                 const int64_t left = std::max<int64_t>(0, paced.front().first - NowNs());
-                wait = {static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
+                wait = {static_cast<time_t>(left / 1000000000),
+                        static_cast<long>(left % 1000000000)};
                 timeout = &wait;
             }
             pollfd p[3] = {{m_master, POLLIN, 0}, {m_sim, POLLIN, 0}, {m_stop, POLLIN, 0}};
@@ -401,6 +408,28 @@ void BM_FullRead_Paced(benchmark::State& state) { PacedSequence(state, false); }
 void BM_FullWrite_Paced(benchmark::State& state) { PacedSequence(state, true); }
 BENCHMARK(BM_FullRead_Paced)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FullWrite_Paced)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
+
+// A blank controller at 115200 baud: its four blocks are alike, so each is confirmed by further
+// reads. A clock query (not timed) stands between two reads, as a user's pause would.
+void BM_FullRead_Paced_Blank(benchmark::State& state) {
+    SimProcess sim(R4T8_SIM_PATH);
+    LineTap tap;
+    if (!sim.Start({"--pace"}) || !tap.Start(sim.PtyPath(), kPacedByteNs))
+        return state.SkipWithError("no simulator line");
+    bench::PortSession s(tap.ToolPath());
+    if (!s.Open() || !s.Login()) return state.SkipWithError("no session");
+    double requests = 0;
+    for (auto _ : state) {
+        if (!s.ClockQuery()) return state.SkipWithError("clock query failed");
+        const uint64_t before = s.port.written;
+        const auto t0 = Clock::now();
+        if (!s.FullRead()) return state.SkipWithError("read failed");
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - t0).count());
+        requests += static_cast<double>(s.port.written - before) / 15.0;
+    }
+    state.counters["reads"] = requests / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_FullRead_Paced_Blank)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
 
 // 255 pages of history and the export that follows them.
 void BM_History255Pages(benchmark::State& state) {

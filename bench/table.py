@@ -93,6 +93,8 @@ def main():
         lambda b: b["vs_model"])
     add("full write at 115200 baud, x wire-time model", "BM_FullWrite_Paced", "x", 1.03, "<=",
         lambda b: b["vs_model"])
+    add("full read of a blank controller at 115200 baud", "BM_FullRead_Paced_Blank", "ms", 500,
+        "<=", lambda b: seconds(b, "real_time") * 1e3)
     add("turnaround reply in -> next request out, median", "BM_Turnaround", "us", 200, "<=",
         lambda b: b["median_us"])
     add("history of 255 pages (+ its export), unpaced r4t8-sim", "BM_History255Pages", "ms",

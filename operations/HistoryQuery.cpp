@@ -41,7 +41,10 @@ void HistoryQuery::Button1Click(const QDate& from, const QDate& to) {
 void HistoryQuery::OnCountReply(const ReplyRecord& reply) {
     // A count reply is only taken for the count request (a late copy of it after a resend
     // would otherwise restart the paging).
-    if (m_state != State::Counting || m_sender.OutstandingCommand() != cmd_history_count) return;
+    if (m_state != State::Counting || m_sender.OutstandingCommand() != cmd_history_count) {
+        m_sender.RejectReply();
+        return;
+    }
     const uint16_t pages =
         static_cast<uint16_t>((reply.payloadCount > 0 ? reply.payload[0] : 0) |
                               (reply.payloadCount > 1 ? reply.payload[1] << 8 : 0));
@@ -75,9 +78,13 @@ bool HistoryQuery::IsLateDuplicate(const ReplyRecord& reply) const {
 }
 
 void HistoryQuery::OnPageReply(const ReplyRecord& reply) {
-    if (m_state != State::Paging && m_state != State::Closing) return;
-    if (m_sender.OutstandingCommand() != cmd_history_page) return;
-    if (IsLateDuplicate(reply)) return;
+    // A reply this query is not waiting for leaves the page request outstanding, resent as
+    // before.
+    if ((m_state != State::Paging && m_state != State::Closing) ||
+        m_sender.OutstandingCommand() != cmd_history_page || IsLateDuplicate(reply)) {
+        m_sender.RejectReply();
+        return;
+    }
 
     if (m_state == State::Closing) {
         // The reply to the closing request: its payload is ignored.

@@ -11,6 +11,8 @@ constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 uint8_t CommandOf(const Bytes& raw) { return raw.size() > 3 ? raw[3] : 0; }
 
+int64_t FrameReceiverArrivalUnknown() { return INT64_MAX; }
+
 }  // namespace
 
 CommandSender::CommandSender(IPort& port, ITimeSource& time, IUserInterface& ui)
@@ -18,8 +20,7 @@ CommandSender::CommandSender(IPort& port, ITimeSource& time, IUserInterface& ui)
       m_time(time),
       m_ui(ui),
       m_tmrCf(time.CreateTimer()),
-      m_deferTimer(time.CreateTimer()),
-      m_lastReply(256) {
+      m_deferTimer(time.CreateTimer()) {
     m_tmrCf->SetInterval(kResendIntervalMs);
     m_tmrCf->SetSingleShot(false);
     m_tmrCf->SetCallback([this] { tmr_cfTimer(); });
@@ -77,25 +78,59 @@ std::optional<Operation> CommandSender::OperationOf(uint8_t command) {
     }
 }
 
+bool CommandSender::AnswersAlike(uint8_t command) {
+    return command == cmd_read_block || command == cmd_history_page;
+}
+
+int CommandSender::OutstandingResends() const {
+    // While its answer is dispatched the request is no longer on the line, but still asked about.
+    const LineRequest& r = m_answerPending ? m_answered : m_line;
+    return r.copies.empty() ? 0 : static_cast<int>(r.copies.size()) - 1;
+}
+
+void CommandSender::StartTimer(int intervalMs) {
+    m_tmrCf->SetInterval(intervalMs);
+    m_tmrCf->Start();
+    m_tmrDueUs = m_time.NowUs() + static_cast<int64_t>(intervalMs) * 1000;
+}
+
+void CommandSender::RetireUnanswered() {
+    if (m_line.code == 0) return;
+    Behind& b = m_behind[m_line.code];
+    // Nothing is known of what its copies will bring: the next request of the code waits
+    // until none of them can be answered any more.
+    int64_t until = b.holdUntilUs;
+    for (int64_t sent : m_line.copies) until = std::max(until, sent + WindowUs());
+    for (int64_t sent : b.copies) until = std::max(until, sent + WindowUs());
+    b = Behind{};
+    b.holdUntilUs = until;
+    m_line = LineRequest{};
+}
+
+int64_t CommandSender::HoldUntilUs(uint8_t command) const {
+    const int64_t until = m_behind[command].holdUntilUs;
+    return until > m_time.NowUs() ? until : 0;
+}
+
 void CommandSender::SendFrame(const Bytes& raw) {
     const uint8_t code = CommandOf(raw);
     // There is no queue: a new request replaces the pending one, whose copies may still be
     // answered.
-    if (m_lineCode != 0) {
-        MarkStale(m_lineCode, m_copies, m_lastSendMs + kStaleAfterReplyMs);
-        m_lineCode = 0;
-    }
+    RetireUnanswered();
     m_tmrCf->Stop();
     CancelDeferred();
     m_outstanding = code;
+    m_stopped = false;
     ++m_sendSerial;
 
-    if (code != 0 && StalePending(code)) {
+    const int64_t until = code != 0 ? HoldUntilUs(code) : 0;
+    if (until != 0) {
+        ++m_stats.held;
         m_hasDeferred = true;
         m_deferredCode = code;
         m_deferred = raw;
-        const int64_t wait = std::max<int64_t>(1, m_stale[code].deadline - m_time.NowMs());
-        m_deferTimer->SetInterval(static_cast<int>(std::min<int64_t>(wait, 60000)));
+        const int64_t waitMs = (until - m_time.NowUs() + 999) / 1000;
+        m_deferTimer->SetInterval(static_cast<int>(std::clamp<int64_t>(waitMs, 1, 60000)));
         m_deferTimer->Start();
         return;
     }
@@ -105,7 +140,7 @@ void CommandSender::SendFrame(const Bytes& raw) {
 void CommandSender::Transmit(const Bytes& raw, uint8_t code) {
     const Bytes line = EscapeFrame(raw);
     // Before the write: no byte of a genuine reply can carry an earlier stamp.
-    m_firstSendUs = m_time.NowUs();
+    const int64_t sentUs = m_time.NowUs();
     try {
         // The result is not looked at: on a closed port the time-out reports the loss.
         m_port.WriteBytes(line.data(), line.size());
@@ -116,22 +151,27 @@ void CommandSender::Transmit(const Bytes& raw, uint8_t code) {
     m_tmrCf->Stop();
     m_resendCount = 0;
     m_lastFrame = line;
-    m_tmrCf->Start();
-    m_lineCode = code;
-    m_copies = 1;
-    m_lastSendMs = m_time.NowMs();
+    StartTimer(kResendIntervalMs);
+    m_line = LineRequest{};
+    m_line.code = code;
+    if (code != 0) m_line.copies.push_back(sentUs);
 }
 
 void CommandSender::SendDeferred() {
     if (!m_hasDeferred) return;
+    const int64_t until = HoldUntilUs(m_deferredCode);
+    if (until != 0) {
+        // A timer may fire a little early; the rest of the wait is short.
+        m_deferTimer->SetInterval(static_cast<int>((until - m_time.NowUs() + 999) / 1000));
+        m_deferTimer->Start();
+        return;
+    }
     m_deferTimer->Stop();
     m_hasDeferred = false;
     const Bytes raw = std::move(m_deferred);
     m_deferred.clear();
-    const uint8_t code = m_deferredCode;
-    // Whatever was still missing is no longer expected.
-    m_stale[code] = Stale{};
-    Transmit(raw, code);
+    m_behind[m_deferredCode] = Behind{};
+    Transmit(raw, m_deferredCode);
 }
 
 void CommandSender::CancelDeferred() {
@@ -191,6 +231,7 @@ void CommandSender::SendCommand(uint8_t selector) {
 
 void CommandSender::StopResend() {
     m_tmrCf->Stop();
+    m_stopped = true;
     // A held-back request has not gone out yet; stopping means it never does.
     CancelDeferred();
 }
@@ -201,15 +242,27 @@ void CommandSender::AbandonRequest() {
     m_tmrCf->Stop();
     CancelDeferred();
     m_outstanding = 0;
-    m_lineCode = 0;
-    m_copies = 0;
+    m_line = LineRequest{};
     m_answerPending = false;
+    m_rejected = false;
     // A reply being dispatched now must not clear a request sent after this.
     ++m_sendSerial;
-    m_stale.fill(Stale{});
+    m_behind.fill(Behind{});
 }
 
 void CommandSender::tmr_cfTimer() {
+    if (m_line.waiting) {
+        // Nothing of the earlier copies can come now: a fresh copy, answered for certain.
+        m_line.waiting = false;
+        SendCopy(false);
+        return;
+    }
+    if (m_tmrCf->Interval() != kResendIntervalMs) {
+        // The rest of an interval after a refused answer: back to the full one.
+        StartTimer(kResendIntervalMs);
+    } else {
+        m_tmrDueUs = m_time.NowUs() + int64_t{kResendIntervalMs} * 1000;
+    }
     if (m_resendCount != 0) {
         m_ui.SetStatusText(
             2, QStringLiteral("重发命令") + QString::number(m_resendCount) + QStringLiteral("次"));
@@ -217,12 +270,9 @@ void CommandSender::tmr_cfTimer() {
     }
     if (m_resendCount >= kMaxResends) {
         m_tmrCf->Stop();
-        const uint8_t code = m_lineCode;
-        if (code != 0) {
-            // Every copy may still be answered, very late.
-            MarkStale(code, m_copies, m_lastSendMs + kStaleAfterTimeoutMs);
-            m_lineCode = 0;
-        }
+        const uint8_t code = m_line.code;
+        // Every copy may still be answered, very late.
+        RetireUnanswered();
         if (m_outstanding == code) m_outstanding = 0;
         try {
             m_ui.ShowMessage(QStringLiteral("发送命令超时"), QStringLiteral("Information"),
@@ -240,8 +290,36 @@ void CommandSender::tmr_cfTimer() {
     } catch (...) {
     }
     ++m_resendCount;
-    ++m_copies;
-    m_lastSendMs = m_time.NowMs();
+    if (m_line.code != 0) {
+        m_line.copies.push_back(m_time.NowUs());
+        m_line.resent = true;
+    }
+}
+
+void CommandSender::SendCopy(bool confirm) {
+    const int64_t sentUs = m_time.NowUs();
+    try {
+        m_port.WriteBytes(m_lastFrame.data(), m_lastFrame.size());
+        LogSentFrame(m_lastFrame.data(), m_lastFrame.size());
+    } catch (...) {
+    }
+    if (confirm) {
+        ++m_stats.confirms;
+        ++m_line.confirms;
+    }
+    m_line.copies.push_back(sentUs);
+    // A new copy gets the whole resend cycle for its answer.
+    m_tmrCf->Stop();
+    m_resendCount = 0;
+    StartTimer(kResendIntervalMs);
+}
+
+void CommandSender::WaitOutBehind(uint8_t code) {
+    ++m_stats.waits;
+    m_line.waiting = true;
+    const int64_t waitUs = std::max<int64_t>(1000, BehindUntilUs(code) - m_time.NowUs());
+    m_tmrCf->Stop();
+    StartTimer(static_cast<int>((waitUs + 999) / 1000));
 }
 
 void CommandSender::PrepareBlockWrite(const ConfigImage& image, uint32_t address) {
@@ -272,43 +350,70 @@ void CommandSender::SendBlockWrite() {
     SendFrame(frame);
 }
 
-void CommandSender::MarkStale(uint8_t code, int count, int64_t deadline) {
-    if (count <= 0) return;
-    Stale& s = m_stale[code];
-    if (s.count > 0 && m_time.NowMs() > s.deadline) s = Stale{};
-    s.count += count;
-    s.deadline = std::max(s.deadline, deadline);
+void CommandSender::NoteStale(uint8_t code, Seen seen) {
+    Behind& b = m_behind[code];
+    if (!b.known) return;
+    // A flood of frames is more than the copies can explain: from here on, wait them out.
+    constexpr size_t kMaxFrames = 4 * (kMaxConfirms + 1);
+    if (b.frames.size() >= kMaxFrames) {
+        int64_t until = b.holdUntilUs;
+        for (int64_t sent : b.copies) until = std::max(until, sent + WindowUs());
+        b = Behind{};
+        b.holdUntilUs = until;
+        return;
+    }
+    b.frames.push_back(std::move(seen));
 }
 
-bool CommandSender::StalePending(uint8_t code) {
-    Stale& s = m_stale[code];
-    if (s.count > 0 && m_time.NowMs() > s.deadline) s = Stale{};
-    return s.count > 0;
+int CommandSender::FitBehind(uint8_t code, const Seen& frame) const {
+    const Behind& b = m_behind[code];
+    if (b.holdUntilUs > frame.startUs) return kUnknownSlots;
+    if (!b.known || b.frames.empty()) return -1;
+    const int64_t window = WindowUs();
+    const int64_t gap = reply_timing::kDuplicateGapMs * 1000;
+    const Bytes& answer = b.frames.front().payload;
+    // Greedy, earliest copy first: the answer, every frame since, then this one.
+    size_t copy = 0;
+    int onCopy = 0;
+    const Seen* previous = nullptr;
+    auto place = [&](const Seen& f) {
+        if (b.alike && f.payload != answer) return false;
+        if (previous && onCopy == 1 && f.payload == previous->payload &&
+            f.startUs <= previous->endUs + gap && f.startUs <= b.copies[copy] + window) {
+            onCopy = 2;
+            previous = &f;
+            return true;
+        }
+        size_t next = previous ? copy + 1 : 0;
+        while (next < b.copies.size() &&
+               !(b.copies[next] < f.startUs && f.startUs <= b.copies[next] + window))
+            ++next;
+        if (next >= b.copies.size()) return false;
+        copy = next;
+        onCopy = 1;
+        previous = &f;
+        return true;
+    };
+    for (const Seen& f : b.frames)
+        if (!place(f)) return -1;
+    if (!place(frame)) return -1;
+    // What the copies could still send: a duplicate on the last one, two on each later one.
+    const int64_t nowUs = m_time.NowUs();
+    int slots = onCopy == 1 && nowUs <= b.copies[copy] + window ? 1 : 0;
+    for (size_t c = copy + 1; c < b.copies.size(); ++c)
+        if (nowUs <= b.copies[c] + window) slots += 2;
+    return slots;
 }
 
-int CommandSender::StaleReplies(uint8_t command) const {
-    const Stale& s = m_stale[command];
-    return m_time.NowMs() > s.deadline ? 0 : s.count;
-}
-
-void CommandSender::Remember(const ReplyRecord& reply) {
-    LastReply& last = m_lastReply[reply.command];
-    last.valid = true;
-    last.at = m_time.NowMs();
-    last.payloadCount = reply.payloadCount;
-    last.payload = reply.payload;
-}
-
-bool CommandSender::IsRepeat(const ReplyRecord& reply) const {
-    const LastReply& last = m_lastReply[reply.command];
-    if (!last.valid || m_time.NowMs() - last.at > kDuplicateWindowMs) return false;
-    const size_t n = std::min<size_t>(reply.payloadCount, kReplyPayloadSize);
-    return last.payloadCount == reply.payloadCount &&
-           std::memcmp(last.payload.data(), reply.payload.data(), n) == 0;
+int64_t CommandSender::BehindUntilUs(uint8_t code) const {
+    const Behind& b = m_behind[code];
+    int64_t until = b.holdUntilUs;
+    for (int64_t sent : b.copies) until = std::max(until, sent + WindowUs());
+    return until;
 }
 
 CommandSender::ReplyVerdict CommandSender::ScreenReply(const ReplyRecord& reply) {
-    return ScreenReply(reply, INT64_MAX);
+    return ScreenReply(reply, FrameReceiverArrivalUnknown());
 }
 
 CommandSender::ReplyVerdict CommandSender::ScreenReply(const ReplyRecord& reply,
@@ -316,38 +421,79 @@ CommandSender::ReplyVerdict CommandSender::ScreenReply(const ReplyRecord& reply,
     const uint8_t code = reply.command;
     if (code == cmd_debug_data) return ReplyVerdict::Other;
 
-    if (m_lineCode != 0 && code == m_lineCode && arrivalUs < m_firstSendUs) {
-        ++m_earlyReplies;
+    const int64_t nowUs = m_time.NowUs();
+    Seen seen;
+    // Bytes of unknown arrival count as arriving now.
+    seen.startUs = std::min(arrivalUs, nowUs);
+    seen.endUs = nowUs;
+    const size_t n = std::min<size_t>(reply.payloadCount, kReplyPayloadSize);
+    seen.payload.assign(reply.payload.begin(), reply.payload.begin() + static_cast<long>(n));
+
+    if (m_line.code == 0 || code != m_line.code) {
+        ++m_stats.otherCode;
+        NoteStale(code, std::move(seen));
         return ReplyVerdict::Drop;
     }
-    if (m_lineCode != 0 && code == m_lineCode) {
-        // No request of this code goes out while stale replies of it are pending, so this
-        // one answers the request on the line; its other copies may still be answered.
-        MarkStale(code, m_copies - 1, m_lastSendMs + kStaleAfterReplyMs);
-        Remember(reply);
-        m_lineCode = 0;
-        m_answerPending = true;
-        m_answerSerial = m_sendSerial;
-        return ReplyVerdict::Answer;
-    }
-
-    if (StalePending(code)) {
-        Stale& s = m_stale[code];
-        --s.count;
-        if (s.count == 0 && m_hasDeferred && m_deferredCode == code) SendDeferred();
+    if (seen.startUs < m_line.copies.front()) {
+        ++m_stats.early;
+        NoteStale(code, std::move(seen));
         return ReplyVerdict::Drop;
     }
-    // The held-back request has not gone out: this cannot be its reply.
-    if (m_hasDeferred && code == m_deferredCode) return ReplyVerdict::Drop;
-    if (IsRepeat(reply)) return ReplyVerdict::Drop;
+    if (const int slots = FitBehind(code, seen); slots >= 0) {
+        ++m_stats.ambiguous;
+        NoteStale(code, std::move(seen));
+        if (!m_stopped && !m_line.waiting) {
+            // One more frame of these bytes than the earlier copies can still send proves
+            // the answer; when that takes too many copies, their window is waited out.
+            if (m_line.confirms + slots < kMaxConfirms)
+                SendCopy(true);
+            else
+                WaitOutBehind(code);
+        }
+        return ReplyVerdict::Drop;
+    }
 
-    Remember(reply);
-    return ReplyVerdict::Other;
+    // Every frame of every earlier request is in: nothing is behind any more.
+    ++m_stats.answers;
+    m_behind.fill(Behind{});
+    Behind& now = m_behind[code];
+    if (m_line.resent) {
+        for (int64_t sent : m_line.copies)
+            now.holdUntilUs = std::max(now.holdUntilUs, sent + WindowUs());
+    } else {
+        now.known = true;
+        now.copies = m_line.copies;
+        now.alike = AnswersAlike(code);
+        now.frames.push_back(std::move(seen));
+    }
+    m_answered = m_line;
+    m_line = LineRequest{};
+    m_answerPending = true;
+    m_answerSerial = m_sendSerial;
+    m_rejected = false;
+    return ReplyVerdict::Answer;
+}
+
+void CommandSender::RejectReply() {
+    if (m_answerPending) m_rejected = true;
 }
 
 void CommandSender::ReplyDispatched() {
-    if (m_answerPending && m_answerSerial == m_sendSerial) m_outstanding = 0;
+    const bool same = m_answerPending && m_answerSerial == m_sendSerial;
+    if (same && m_rejected) {
+        // Still waiting: the request goes on as if the frame had not come.
+        ++m_stats.rejected;
+        m_line = m_answered;
+        m_behind[m_line.code] = Behind{};
+        if (!m_stopped) {
+            const int64_t leftUs = std::max<int64_t>(1000, m_tmrDueUs - m_time.NowUs());
+            StartTimer(static_cast<int>((leftUs + 999) / 1000));
+        }
+    } else if (same) {
+        m_outstanding = 0;
+    }
     m_answerPending = false;
+    m_rejected = false;
 }
 
 }  // namespace r4t8

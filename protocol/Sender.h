@@ -16,14 +16,14 @@ struct SendCommandArgs {
     uint16_t relayCloseTime = 0;
     uint16_t relayPulseTime = 0;
     uint16_t relayInterval = 0;
-    uint16_t relayCount = 0;  // sent as its low 8 bits
+    uint16_t relayCount = 0;                // sent as its low 8 bits
     std::array<uint8_t, 6> historyRange{};  // start yy, mm, dd, end yy, mm, dd
     uint16_t historyPageIndex = 0;
     std::array<uint8_t, 6> deviceTime{};  // yy, mm, dd, hh, nn, ss
 };
 
 class ISender {
-public:
+  public:
     virtual ~ISender() = default;
     // The common tail: escape, write, log, keep as LastFrame, restart the resend timer.
     virtual void SendFrame(const Bytes& raw) = 0;
@@ -32,6 +32,9 @@ public:
     virtual SendCommandArgs& Args() = 0;
     // `tmr_cf.Enabled := false`: the pending request is no longer resent.
     virtual void StopResend() = 0;
+    // Called by a sequence while a reply is dispatched to it, when that reply is not the one it
+    // waits for: the request stays outstanding and its resend cycle goes on where it was.
+    virtual void RejectReply() = 0;
     // Command code of the request whose reply is awaited; 0 when none is.
     virtual uint8_t OutstandingCommand() const = 0;
     // Stages the write frame for the block at `address` of the image, then completes and

@@ -1,10 +1,10 @@
 #include "DeviceSession.h"
 
+#include <map>
+
 #include "config/SetupForModel.h"
 #include "protocol/CommandSender.h"
 #include "protocol/ProtocolLink.h"
-
-#include <map>
 
 namespace r4t8 {
 
@@ -16,7 +16,7 @@ bool Succeeded(const ReplyRecord& reply) { return reply.payload[0] == 1; }
 
 // Passes everything on to the front end, and tells the outcome listeners after it.
 class OutcomeTap : public IUserInterface {
-public:
+  public:
     explicit OutcomeTap(IUserInterface& inner) : m_inner(inner) {}
 
     MsgAnswer ShowMessage(const QString& text, const QString& caption,
@@ -30,11 +30,10 @@ public:
     void SetProgress(int position) override { m_inner.SetProgress(position); }
     void SetProgressVisible(bool visible) override { m_inner.SetProgressVisible(visible); }
     void AppendSendLog(const QString& text) override { m_inner.AppendSendLog(text); }
-    void AppendReceiveLogLine(const QString& line) override {
-        m_inner.AppendReceiveLogLine(line);
-    }
+    void AppendReceiveLogLine(const QString& line) override { m_inner.AppendReceiveLogLine(line); }
     void ProcessEvents() override { m_inner.ProcessEvents(); }
     void OperationFinished(Operation op, Outcome outcome) override {
+        if (m_before) m_before(op, outcome);
         m_inner.OperationFinished(op, outcome);
         // A copy: a listener may add or remove listeners.
         const auto listeners = m_listeners;
@@ -58,9 +57,12 @@ public:
         return m_next++;
     }
     void Remove(int id) { m_listeners.erase(id); }
+    // Runs before the front end hears of an outcome.
+    void SetBefore(DeviceSession::OutcomeListener before) { m_before = std::move(before); }
 
-private:
+  private:
     IUserInterface& m_inner;
+    DeviceSession::OutcomeListener m_before;
     std::map<int, DeviceSession::OutcomeListener> m_listeners;
     int m_next = 1;
 };
@@ -77,6 +79,19 @@ struct DeviceSession::Impl {
           history(link.Sender(), tap, time),
           operations(link.Sender(), tap, time) {
         ClearConfigImage(image);
+        // A request that timed out, or whose line went away, ends its sequence first, so
+        // that a write names its blocks before anyone else hears of the outcome.
+        tap.SetBefore([this](Operation op, Outcome outcome) {
+            if (outcome == Outcome::TimedOut || outcome == Outcome::Aborted)
+                config.OnRequestLost(op);
+        });
+    }
+
+    // A reply goes to its handler only while its request is the one waited for.
+    bool Expected(uint8_t command) {
+        if (link.Sender().OutstandingCommand() == command) return true;
+        link.Sender().RejectReply();
+        return false;
     }
 
     // One of the plain rows: a message for each outcome, and the outcome reported.
@@ -146,8 +161,10 @@ void DeviceSession::DispatchReply(const ReplyRecord& reply) {
     Impl& d = *m_impl;
     switch (reply.command) {
         case cmd_login:
+            if (!d.Expected(cmd_login)) break;
             if (Succeeded(reply)) {
                 StoreReply(d.image, kLoginReplyOffset, reply);
+                d.config.ForgetLeftErased();
                 d.ui.SetDeviceControlsEnabled(true);
                 const ModelInfo info = SetupForModel(d.settings, reply);
                 d.model = info.model;
@@ -172,6 +189,7 @@ void DeviceSession::DispatchReply(const ReplyRecord& reply) {
             d.config.OnWriteDoneReply(reply);
             break;
         case cmd_factory_reset:
+            if (!d.Expected(reply.command)) break;
             d.ShowOutcome(reply, Operation::FactoryReset, "工厂化成功", "工厂化失败");
             break;
         case cmd_history_count:
@@ -181,26 +199,31 @@ void DeviceSession::DispatchReply(const ReplyRecord& reply) {
             d.history.OnPageReply(reply);
             break;
         case cmd_current_data:
+            if (!d.Expected(reply.command)) break;
             d.operations.OnCurrentDataReply(reply);
             break;
         case cmd_relay:
+            if (!d.Expected(reply.command)) break;
             d.ShowOutcome(reply, Operation::Relay, "操作成功", "继电器操作失败");
             break;
         case cmd_debug_mode:
             // The switch-off request gets the same texts.
+            if (!d.Expected(reply.command)) break;
             d.ShowOutcome(reply, Operation::DebugMode, "开启调试模式成功", "开启调试模式失败");
             break;
         case cmd_debug_data:
             d.operations.OnDebugData(reply);
             break;
         case cmd_set_time:
+            if (!d.Expected(reply.command)) break;
             d.ShowOutcome(reply, Operation::SetTime, "设置时间成功", "设置时间失败");
             break;
         case cmd_get_time:
+            if (!d.Expected(reply.command)) break;
             d.operations.OnGetTimeReply(reply);
             break;
         default:
-            break;  // unknown codes: the resend timer has already been stopped
+            break;  // unknown codes: the guard keeps them from stopping the resend timer
     }
 }
 

@@ -1,9 +1,8 @@
-#include "config/ConfigSequences.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
 
+#include "config/ConfigSequences.h"
 #include "tests/support/FakeUserInterface.h"
 #include "tests/support/RecordingSender.h"
 
@@ -123,10 +122,13 @@ TEST_F(Sequences, WriteDefaultsRightAfterStart) {
     EXPECT_EQ(ui.messages.back().text, QStringLiteral("操作失败"));
     EXPECT_EQ(ui.outcomes.back(), std::make_pair(Operation::WriteDone, Outcome::Failed));
 
-    // A late write reply after the end finds nothing outstanding of the sequence.
+    // A late write reply after the end is no reply the sequence waits for: it is refused,
+    // and nothing is shown or sent.
     sender.outstanding = 0;
+    const size_t shown = ui.messages.size();
     seq.OnWriteReply(Status(cmd_write_block, 1));
-    EXPECT_EQ(ui.messages.back().text, QStringLiteral("写入失败"));
+    EXPECT_EQ(ui.messages.size(), shown);
+    EXPECT_EQ(sender.rejects, 1);
     EXPECT_EQ(sender.frames.size(), 9u);
 }
 
@@ -152,8 +154,23 @@ TEST_F(Sequences, RefusalAtEachStepStopsThere) {
         else
             q.OnWriteReply(MakeReply(cmd_write_block, {2}));
         EXPECT_EQ(s.frames.size(), size_t(refused + 1));
+        // The refusal, then where the blocks are: the ones before written, the refused one
+        // as it was (erase refused) or erased (write refused), the rest as they were.
+        const int k = refused / 2;
+        const QString names[] = {QStringLiteral("报警号码设置"), QStringLiteral("报警参数设置"),
+                                 QStringLiteral("GPRS参数设置"), QStringLiteral("系统参数")};
+        QStringList written, unchanged;
+        for (int b = 0; b < k; ++b) written << names[b];
+        for (int b = erase ? k : k + 1; b < 4; ++b) unchanged << names[b];
+        QStringList parts;
+        if (!written.isEmpty())
+            parts << QStringLiteral("已写入：") + written.join(QStringLiteral("、"));
+        if (!erase) parts << QStringLiteral("可能已被擦除：") + names[k];
+        if (!unchanged.isEmpty())
+            parts << QStringLiteral("未改变：") + unchanged.join(QStringLiteral("、"));
         EXPECT_EQ(u.MessageTexts(),
-                  QStringList{erase ? QStringLiteral("擦出失败") : QStringLiteral("写入失败")});
+                  (QStringList{erase ? QStringLiteral("擦出失败") : QStringLiteral("写入失败"),
+                               QStringLiteral("写入未完成。") + parts.join(QStringLiteral("；"))}));
         EXPECT_EQ(u.outcomes.back(), std::make_pair(Operation::WriteSettings, Outcome::Failed));
         EXPECT_TRUE(u.progressVisible);
     }
@@ -194,7 +211,11 @@ TEST_F(Sequences, FieldBrokenDuringTheWriteStopsBeforeItsBlock) {
     Confirm();  // erase 2048 done, write 2048 sent
     Confirm();  // write 2048 done: GPRS block refused before its erase
     EXPECT_EQ(sender.frames.size(), 4u);
-    EXPECT_EQ(ui.MessageTexts(), QStringList{QStringLiteral("GPRS参数设置 端口： 的值无法写入")});
+    EXPECT_EQ(ui.MessageTexts(),
+              (QStringList{QStringLiteral("GPRS参数设置 端口： 的值无法写入"),
+                           QStringLiteral("写入未完成。已写入：报警号码设置、报警参数设置；未改变："
+                                          "GPRS参数设置、系统参数")}));
+    EXPECT_EQ(ui.outcomes.back(), std::make_pair(Operation::WriteSettings, Outcome::Failed));
 }
 
 TEST_F(Sequences, SensorBlockCarriesEditsMadeWhilePhoneBlockIsWritten) {
@@ -227,38 +248,67 @@ TEST_F(Sequences, SecondWriteClickRestartsAtTheFirstErase) {
 namespace r4t8 {
 namespace {
 
-// A lost write reply: the resent copy meets a written block and is refused. The block is
-// erased and written once more, and the write goes on; a second refusal is a real failure.
-TEST_F(Sequences, RefusedResentWriteErasesAndWritesTheBlockAgain) {
-    seq.btn_downClick();
-    Confirm();  // erase 1024
-    ASSERT_EQ(sender.outstanding, cmd_write_block);
-    const Bytes first = WriteData(1);
-    sender.resends = 1;
-    seq.OnWriteReply(Status(cmd_write_block, 0));
-    EXPECT_TRUE(ui.MessageTexts().isEmpty());
-    ASSERT_EQ(sender.frames.size(), 3u);
-    EXPECT_EQ(sender.frames[2], BuildEraseBlockFrame(kPhoneBlockAddress));
-    sender.resends = 0;
-    Confirm();  // the new erase of 1024
-    ASSERT_EQ(sender.frames.size(), 4u);
-    EXPECT_EQ(WriteData(3), first);
-    EXPECT_EQ(seq.WriteStep(), 1);
-    while (!ui.MessageTexts().contains(QStringLiteral("写入成功"))) {
-        ASSERT_LT(sender.frames.size(), 20u);
-        Confirm();
+// A lost write reply: the resent copy meets a written block and is refused. The block is read
+// back, and what it holds decides: written as sent, the write goes on; erased, it is written
+// again; anything else, it is erased and written again.
+TEST_F(Sequences, RefusedResentWriteIsCheckedByReadingTheBlockBack) {
+    struct Case {
+        const char* name;
+        int holds;  // 0: what was sent, 1: erased, 2: something else
+    };
+    for (const Case c : {Case{"written", 0}, Case{"erased", 1}, Case{"other", 2}}) {
+        SCOPED_TRACE(c.name);
+        FakeUserInterface u;
+        RecordingSender s;
+        auto img = std::make_unique<ConfigImage>();
+        DeviceSettings d;
+        ConfigSequences q(s, u, d, *img);
+        q.btn_downClick();
+        q.OnEraseReply(Status(cmd_erase_block, 1));
+        const Bytes sent(s.frames[1].begin() + 12, s.frames[1].begin() + 12 + 256);
+        s.resends = 1;
+        q.OnWriteReply(Status(cmd_write_block, 0));
+        EXPECT_TRUE(u.MessageTexts().isEmpty());
+        ASSERT_EQ(s.frames.size(), 3u);
+        EXPECT_EQ(s.frames[2], BuildReadBlockFrame(kPhoneBlockAddress));
+        s.resends = 0;
+        const Bytes holds = c.holds == 0 ? sent : Bytes(256, c.holds == 1 ? 0xFF : 0x5A);
+        q.OnReadReply(MakeReply(cmd_read_block, holds));
+        ASSERT_EQ(s.frames.size(), 4u);
+        const Bytes next[] = {BuildEraseBlockFrame(kSensorBlockAddress),
+                              BuildWriteBlockFrame(kPhoneBlockAddress, sent.data()),
+                              BuildEraseBlockFrame(kPhoneBlockAddress)};
+        EXPECT_EQ(s.frames[3], next[c.holds]);
+        // The write then goes on to its end.
+        while (!u.MessageTexts().contains(QStringLiteral("写入成功"))) {
+            ASSERT_LT(s.frames.size(), 20u);
+            if (s.outstanding == cmd_erase_block)
+                q.OnEraseReply(Status(cmd_erase_block, 1));
+            else
+                q.OnWriteReply(Status(cmd_write_block, 1));
+        }
+        EXPECT_EQ(u.outcomes.back(), std::make_pair(Operation::WriteSettings, Outcome::Succeeded));
     }
-    EXPECT_EQ(sender.frames.size(), 4u + 6u + 1u);  // the six remaining steps and write-done
 }
 
-TEST_F(Sequences, RetriedBlockRefusedAgainFails) {
+TEST_F(Sequences, BlockRefusedAfterEveryReadBackFails) {
     seq.btn_downClick();
     Confirm();
-    sender.resends = 2;
-    seq.OnWriteReply(Status(cmd_write_block, 0));  // retried
-    Confirm();                                     // erase again
-    seq.OnWriteReply(Status(cmd_write_block, 0));  // still refused: no second retry
-    EXPECT_EQ(ui.MessageTexts(), QStringList{QStringLiteral("写入失败")});
+    for (int check = 0; check < 3; ++check) {
+        sender.resends = 1;
+        seq.OnWriteReply(Status(cmd_write_block, 0));
+        ASSERT_EQ(sender.outstanding, cmd_read_block) << check;
+        sender.resends = 0;
+        seq.OnReadReply(MakeReply(cmd_read_block, Bytes(256, 0x5A)));
+        Confirm();  // erased again: the write goes out again
+    }
+    sender.resends = 1;
+    seq.OnWriteReply(Status(cmd_write_block, 0));  // no further read-back
+    EXPECT_EQ(
+        ui.MessageTexts(),
+        (QStringList{QStringLiteral("写入失败"),
+                     QStringLiteral("写入未完成。可能已被擦除：报警号码设置；未改变：报警参数设置、"
+                                    "GPRS参数设置、系统参数")}));
     EXPECT_EQ(ui.outcomes.back(), std::make_pair(Operation::WriteSettings, Outcome::Failed));
 }
 
@@ -266,7 +316,8 @@ TEST_F(Sequences, RefusedWriteSentOnceIsAFailure) {
     seq.btn_downClick();
     Confirm();
     seq.OnWriteReply(Status(cmd_write_block, 0));
-    EXPECT_EQ(ui.MessageTexts(), QStringList{QStringLiteral("写入失败")});
+    ASSERT_EQ(ui.MessageTexts().size(), 2);
+    EXPECT_EQ(ui.MessageTexts()[0], QStringLiteral("写入失败"));
     EXPECT_EQ(sender.frames.size(), 2u);
 }
 

@@ -1,16 +1,17 @@
 // The window in the field: a port list that follows adapters, a lost port in the middle of
 // an exchange, timed current-data queries around other requests, and the chart pages.
+#include <pty.h>
+#include <unistd.h>
+
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
 #include <QDir>
 #include <QLineSeries>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <algorithm>
-#include <pty.h>
-#include <unistd.h>
 
 #include "protocol/CommandSender.h"
 #include "protocol/session/DeviceSession.h"
@@ -85,7 +86,9 @@ class FieldWindowTest : public WindowTest {
         window->AttachSession(session.get());
         window->AttachLiveData(session.get());
         window->SetTimeSource(&time);
-        session->AddOutcomeListener([this](Operation op, Outcome o) { outcomes.push_back({op, o}); });
+        session->AddOutcomeListener([this](Operation op, Outcome o) {
+            outcomes.push_back({op, o});
+        });
         Click(Find<QPushButton>("btn8"));
     }
     void TearDown() override {
@@ -143,9 +146,11 @@ TEST_F(FieldWindowTest, TimedQueriesWaitForARunningReadAndResumeAfter) {
         time.Advance(900);
         EXPECT_EQ(Polls(), 2u) << "block " << block;
         EXPECT_TRUE(window->Poller()->Waiting());
-        Reply(cmd_read_block, Bytes(256, 0xFF));
+        // Blocks unlike each other: alike ones would be confirmed by a further read each.
+        Reply(cmd_read_block, Bytes(256, static_cast<uint8_t>(0xF0 + block)));
     }
-    ASSERT_TRUE(presenter.Texts().contains("读取结束")) << presenter.Texts().join(',').toStdString();
+    ASSERT_TRUE(presenter.Texts().contains("读取结束"))
+        << presenter.Texts().join(',').toStdString();
     time.Advance(LivePoller::kRetryMs);
     EXPECT_EQ(Polls(), 3u);
     EXPECT_FALSE(window->Poller()->Waiting());

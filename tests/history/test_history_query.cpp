@@ -137,22 +137,31 @@ TEST_F(HistoryQueryTest, NoDataEndsTheQuery) {
 }
 
 TEST_F(HistoryQueryTest, LateDuplicatePageIsNotStoredAsTheNextPage) {
+    // Replies are handed over as the real sender dispatches them: a reply the query refuses
+    // must leave its request outstanding, or the genuine reply after it is ignored too.
+    auto page = [this](const Bytes& payload) {
+        sender.Dispatch([&] { query.OnPageReply(MakeReply(cmd_history_page, payload)); });
+    };
     query.Button1Click(QDate(2014, 1, 1), QDate(2014, 1, 31));
-    query.OnCountReply(MakeReply(cmd_history_count, {3, 0}));
-    query.OnPageReply(MakeReply(cmd_history_page, PageWithRecord(1)));
+    sender.Dispatch([&] { query.OnCountReply(MakeReply(cmd_history_count, {3, 0})); });
+    page(PageWithRecord(1));
     ASSERT_EQ(LastPageRequested(), 2);
     const size_t sent = sender.frames.size();
     // The second reply to a resent request for page 1.
-    query.OnPageReply(MakeReply(cmd_history_page, PageWithRecord(1)));
+    page(PageWithRecord(1));
     EXPECT_EQ(sender.frames.size(), sent);
     EXPECT_EQ(query.Table().size(), 1u);
+    EXPECT_EQ(sender.rejects, 1);
+    EXPECT_EQ(sender.OutstandingCommand(), cmd_history_page);
 
-    query.OnPageReply(MakeReply(cmd_history_page, PageWithRecord(2)));
-    query.OnPageReply(MakeReply(cmd_history_page, PageWithRecord(3)));
+    page(PageWithRecord(2));
+    page(PageWithRecord(3));
     ASSERT_EQ(LastPageRequested(), 0);
-    query.OnPageReply(MakeReply(cmd_history_page, PageWithRecord(3)));  // late, while closing
+    page(PageWithRecord(3));  // late, while closing
     EXPECT_TRUE(query.Running());
-    query.OnPageReply(MakeReply(cmd_history_page, {0xFF}));
+    EXPECT_EQ(sender.OutstandingCommand(), cmd_history_page);
+    page({0xFF});
+    EXPECT_FALSE(query.Running());
     ASSERT_EQ(query.LastDownload().size(), 3u);
     for (int k = 0; k < 3; ++k)
         EXPECT_DOUBLE_EQ(query.LastDownload()[static_cast<size_t>(k)].sensor[0], k + 1);

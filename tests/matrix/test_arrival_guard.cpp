@@ -135,7 +135,8 @@ Bytes PageReply(uint8_t marker) {
 TEST_F(LinkTest, DuplicateHistoryPageIsNotTakenForTheNextPage) {
     uint16_t page = 1;
     next = [&](const ReplyRecord& r) {
-        if (r.command == cmd_history_page && page < 3) link.Sender().SendFrame(BuildHistoryPageFrame(++page));
+        if (r.command == cmd_history_page && page < 3)
+            link.Sender().SendFrame(BuildHistoryPageFrame(++page));
     };
     link.Sender().SendFrame(BuildHistoryPageFrame(1));
     time.Advance(3);
@@ -169,7 +170,7 @@ TEST_F(LinkTest, ArrivalRuleBoundaries) {
         {"a microsecond before", -1, cmd_get_time, false},
         {"at the send time", 0, cmd_get_time, true},
         {"after", 500, cmd_get_time, true},
-        {"another code, early", -100, cmd_current_data, true},
+        {"another code, never an answer", 500, cmd_current_data, false},
         {"debug data, early", -100, cmd_debug_data, true},
     };
     for (const Case& c : cases) {

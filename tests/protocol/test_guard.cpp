@@ -142,16 +142,17 @@ TEST_F(GuardTest, RepliesAfterATimeOutDoNotFeedTheNextOperation) {
     Run(4050);
     EXPECT_EQ(TimeoutMessages(), 1);
     EXPECT_TRUE(blocks.empty());
-    EXPECT_EQ(link.Sender().StaleReplies(cmd_read_block), 4);
-    // The user reads again at once: the request waits for the four late replies.
+    // No frame answering the last copy (sent at 3 s) can begin after its window.
+    EXPECT_EQ(link.Sender().HoldUntilUs(cmd_read_block),
+              (3000 + reply_timing::kReplyWindowMs) * 1000);
+    // The user reads again at once: the request waits until then.
     StartRead();
     EXPECT_TRUE(link.Sender().HasDeferredFrame());
     Run(20000);
     EXPECT_EQ(blocks, (std::vector<int>{1, 2, 3, 4}));
     EXPECT_EQ(TimeoutMessages(), 1);
-    // The held request went out when the last late reply (copy 4: 3 s + 4.1 s) was in.
     ASSERT_GE(port.writes.size(), 5u);
-    EXPECT_EQ(port.writes[4].first, 7100);
+    EXPECT_EQ(port.writes[4].first, 3000 + reply_timing::kReplyWindowMs);
 }
 
 TEST_F(GuardTest, StaleRepliesOfAnotherCodeNeitherDispatchNorStopTheTimer) {
@@ -224,16 +225,26 @@ TEST_F(GuardTest, DebugDataIsNeverGuardedAndKeepsTheResend) {
     EXPECT_EQ(TimeoutMessages(), 1);
 }
 
-TEST_F(GuardTest, AnUnknownCodeStillStopsTheTimer) {
-    device.plan = [](int, uint8_t) { return std::vector<int>{}; };
-    link.Sender().SendCommand(cmd_get_time);
-    const Bytes unknown = EscapeFrame(BuildReplyFrame(0x7E, {0x01}));
-    Run(100);
-    link.cm1ReceiveData(unknown.data(), unknown.size());
-    Run(5000);
-    EXPECT_EQ(dispatched.size(), 1u);
-    EXPECT_EQ(port.writes.size(), 1u);
-    EXPECT_EQ(TimeoutMessages(), 0);
+// A frame no request on the line waits for (an unknown code, a late reply of another code)
+// answers nothing: the lost request is still resent, and nobody sees the frame.
+TEST_F(GuardTest, AFrameOfAnotherCodeNeitherDispatchesNorStopsTheTimer) {
+    for (uint8_t code : {uint8_t{0x7E}, uint8_t{cmd_login}, uint8_t{cmd_current_data}}) {
+        SCOPED_TRACE(int(code));
+        dispatched.clear();
+        port.writes.clear();
+        device.pending.clear();
+        device.plan = [](int, uint8_t) { return std::vector<int>{}; };
+        link.Sender().SendCommand(cmd_get_time);
+        const Bytes other = EscapeFrame(BuildReplyFrame(code, {0x01}));
+        Run(100);
+        link.cm1ReceiveData(other.data(), other.size());
+        // Long enough for the time-out, and for the window of the last copy that the next
+        // get-time request waits out.
+        Run(reply_timing::kTimeOutMs + reply_timing::kReplyWindowMs);
+        EXPECT_TRUE(dispatched.empty());
+        EXPECT_EQ(port.Times().size(), 4u);
+    }
+    EXPECT_EQ(TimeoutMessages(), 3);
 }
 
 TEST_F(GuardTest, OutstandingCommandDuringAndAfterDispatch) {

@@ -153,13 +153,13 @@ TEST_F(SessionTest, RoutedRows) {
     // Debug data arrives unasked.
     Reply(cmd_debug_data, {'R', 0x41, 0x54});
     EXPECT_EQ(ui.memo1, QStringLiteral(" 41 54\r\n"));
-    // An unknown code does nothing, but it still stops the resend timer.
+    // An unknown code answers nothing: the request waiting for its answer is still resent.
     session.Sender().SendCommand(cmd_current_data);
     const size_t before = port.writes.size();
     Reply(0x7E, {0x01});
     time.Advance(5000);
-    EXPECT_EQ(port.writes.size(), before);
-    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(port.writes.size(), before + 3);
+    EXPECT_EQ(ui.MessageTexts(), QStringList{QStringLiteral("发送命令超时")});
 }
 
 TEST_F(SessionTest, AReplyDuringAMessageBoxIsDispatchedAfterIt) {
@@ -199,5 +199,7 @@ TEST_F(SessionTest, ReceiveLogGetsEveryFrame) {
     Reply(0x7E, Bytes(10, 0x01));  // 21 bytes on the line
     EXPECT_EQ(ui.receiveLog.size(), 2);
     EXPECT_EQ(ui.receiveLog.last(), QString());
-    EXPECT_EQ(session.Receiver().Stats().dispatched, 1u);
+    // Logged, and no further: no request waits for that code.
+    EXPECT_EQ(session.Receiver().Stats().dispatched, 0u);
+    EXPECT_EQ(session.Receiver().Stats().filtered, 1u);
 }

@@ -16,6 +16,8 @@
 #include "../support/FakeTimeSource.h"
 #include "../support/FakeUserInterface.h"
 #include "FakeController.h"
+#include "../support/Variants.h"
+#include "SimServer.h"
 #include "protocol/session/DeviceSession.h"
 #include "ui/window/ArchivePage.h"
 #include "ui/window/MessagePresenter.h"
@@ -244,6 +246,96 @@ TEST(WindowArchiveHook, PageFollowsOtherOperationsAndWriteGoesThroughTheSafeWrit
     EXPECT_EQ(port.codes, std::vector<uint8_t>{cmd_read_block});
     window.AttachSession(nullptr);
     EXPECT_EQ(window.Archive()->Safe(), nullptr);
+}
+
+// Answers every question with yes, but declines to restore a backup.
+class DeclineRestore : public IMessagePresenter {
+  public:
+    MsgAnswer Present(const QString& text, const QString&, MsgButtons buttons) override {
+        texts << text;
+        if (buttons == MsgButtons::Ok) return MsgAnswer::Ok;
+        return text.contains(QStringLiteral("是否将备份恢复到控制器")) ? MsgAnswer::No
+                                                                       : MsgAnswer::Yes;
+    }
+    QStringList texts;
+};
+
+// The window over a session against the simulator's controller, in virtual time.
+TEST(WindowArchiveHook, DeclinedRestoreShowsTheBackupJustTakenOnTheArchivePage) {
+    QTemporaryDir data;
+    ASSERT_TRUE(data.isValid());
+    // The archive goes where the user's data goes: here, a folder of the test's own.
+    qputenv("XDG_DATA_HOME", data.path().toUtf8());
+    DeviceSettings settings;
+    DeclineRestore presenter;
+    Tfrm_mset window(settings, presenter);
+    FakeTimeSource time;
+    sim::SimController controller{sim::ControllerSettings{}};
+    controller.Memory() = matrix::VariantImage(0);
+    sim::SimServer server(controller, [](const std::string&) {});
+    // The line goes dead once the erase of the second block is out.
+    class SimPort : public IPort {
+      public:
+        SimPort(sim::SimServer& s, FakeTimeSource& t) : server(s), time(t) {}
+        bool WriteBytes(const uint8_t* data, size_t count) override {
+            const Bytes body = UnescapeFrame(data + 1, count - 2);
+            if (body.size() > 8 && body[2] == cmd_erase_block && body[8] == 0x08) {
+                sim::FaultOptions dead;
+                dead.dropRate = 1.0;
+                server.SetFaults(dead, time.NowUs() * 1000);
+            }
+            server.OnBytes(data, count, time.NowUs() * 1000, time.CurrentDateTime());
+            return true;
+        }
+        sim::SimServer& server;
+        FakeTimeSource& time;
+    } port(server, time);
+    DeviceSession session(port, time, window.UserInterface(), settings);
+    std::vector<Operation> finished;
+    session.AddOutcomeListener([&](Operation op, Outcome) { finished.push_back(op); });
+    window.SetTimeSource(&time);
+    window.AttachSession(&session);
+    // Delivers the line and fires the timers in virtual time until `done`.
+    auto runUntil = [&](auto done) {
+        for (int steps = 0; !done() && steps < 100000; ++steps) {
+            const Bytes out = server.TakeOutput(time.NowUs() * 1000);
+            if (!out.empty()) {
+                session.cm1ReceiveData(out.data(), static_cast<uint16_t>(out.size()), time.NowUs());
+                continue;
+            }
+            int64_t next = time.NowUs() + 1000000;
+            if (const auto due = time.NextDueUs()) next = std::min(next, *due);
+            if (const auto wake = server.NextWakeNs())
+                next = std::min(next, std::max(time.NowUs() + 1, (*wake + 999) / 1000));
+            time.AdvanceToUs(next);
+        }
+        return done();
+    };
+    session.btn7Click(QStringLiteral("5807"));
+    ASSERT_TRUE(runUntil([&] { return !finished.empty(); }));
+    matrix::ApplyVariant(settings, 1);
+    window.SetDeviceControlsEnabled(true);
+    window.findChild<QPushButton*>(QStringLiteral("btn_down"))->click();
+    SafeWrite* safe = window.Archive()->Safe();
+    ASSERT_NE(safe, nullptr);
+    ASSERT_TRUE(runUntil([&] { return !safe->Running(); }));
+
+    ASSERT_TRUE(safe->Report().backup.has_value());
+    EXPECT_TRUE(safe->Report().backupOffered);
+    EXPECT_TRUE(presenter.texts.contains(
+        QStringLiteral("写入未完成。已写入：报警号码设置；可能已被擦除：报警参数设置；未改变："
+                       "GPRS参数设置、系统参数")))
+        << presenter.texts.join(" | ").toStdString();
+    // The archive page is in front, on the backup just taken.
+    EXPECT_EQ(window.Pages()->currentWidget(), window.Archive());
+    auto* table = window.Archive()->findChild<QTableWidget*>(QStringLiteral("grd_backups"));
+    const QModelIndexList rows = table->selectionModel()->selectedRows();
+    ASSERT_EQ(rows.size(), 1);
+    const auto backups = window.Archive()->Archive().List();
+    ASSERT_LT(rows.front().row(), static_cast<int>(backups.size()));
+    EXPECT_EQ(backups[static_cast<size_t>(rows.front().row())].BinPath(),
+              safe->Report().backup->BinPath());
+    window.AttachSession(nullptr);
 }
 
 }  // namespace

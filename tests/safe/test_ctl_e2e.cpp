@@ -311,6 +311,35 @@ TEST_F(CtlE2e, RefusedHalfWayThenRestoreBringsMemoryBack) {
     EXPECT_EQ(Backups().size(), 2);  // the restore backed up the half-written state first
 }
 
+// A write that stops after an erase says where every block is and where the backup is.
+TEST_F(CtlE2e, WriteStoppedHalfWayNamesTheBlocksAndTheBackup) {
+    const RawBlocks configured = ConfiguredBlocks();
+    SimProcess sim;
+    // The second block write (SensorBlock) is refused, after its erase.
+    StartSim(sim, {"--refuse", "16:2"}, &configured);
+    const std::string ini = Path("changed.ini");
+    ASSERT_EQ(Ctl(sim, {"read", "--ini", ini}).status, 0);
+    EditIni(ini, {{"TEL", "tel1", "13900000000"}, {"SENSOR1", "SLow", "-12.00"}});
+    const CtlResult w = Ctl(sim, {"write", "--ini", ini, "--dir", Archive()});
+    EXPECT_EQ(w.status, 1);
+    EXPECT_NE(w.err.find("写入失败\n写入未完成。已写入：报警号码设置；可能已被擦除：报警参数设置；"
+                         "未改变：GPRS参数设置、系统参数\n"),
+              std::string::npos)
+        << w.err;
+    const QStringList backups = Backups();
+    ASSERT_EQ(backups.size(), 1);
+    EXPECT_NE(w.err.find("写入前的备份已保存：" + backups[0].toStdString() +
+                         "\n是否将备份恢复到控制器？"),
+              std::string::npos)
+        << w.err;
+    // And so it is.
+    const RawBlocks now = BlocksOf(sim.DumpMemory());
+    EXPECT_EQ(DifferingBlocks(now, configured),
+              (std::vector<ConfigBlock>{ConfigBlock::PhoneBlock, ConfigBlock::SensorBlock}));
+    EXPECT_TRUE(std::all_of(now.begin() + kBlockSize, now.begin() + 2 * kBlockSize,
+                            [](uint8_t b) { return b == 0xFF; }));
+}
+
 TEST_F(CtlE2e, ArchiveThatCannotBeWrittenStopsTheWriteBeforeAnyErase) {
     const RawBlocks configured = ConfiguredBlocks();
     SimProcess sim;

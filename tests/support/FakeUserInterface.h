@@ -3,7 +3,6 @@
 
 #include <QString>
 #include <QStringList>
-
 #include <deque>
 #include <functional>
 #include <map>
@@ -15,7 +14,7 @@
 namespace r4t8::testing {
 
 class FakeUserInterface : public IUserInterface {
-public:
+  public:
     struct Message {
         QString text;
         QString caption;
@@ -27,27 +26,40 @@ public:
         messages.push_back({text, caption, buttons});
         // Runs while the "box is open": tests feed bytes here to check re-entrancy.
         if (whileMessageOpen) whileMessageOpen(text);
+        if (buttons != MsgButtons::Ok && !questionAnswers.empty()) {
+            const MsgAnswer a = questionAnswers.front();
+            questionAnswers.pop_front();
+            return a;
+        }
         if (!answers.empty()) {
             const MsgAnswer a = answers.front();
             answers.pop_front();
             return a;
         }
         switch (buttons) {
-            case MsgButtons::YesNo: return MsgAnswer::Yes;
+            case MsgButtons::YesNo:
+                return MsgAnswer::Yes;
             case MsgButtons::YesNoDefaultNo:
                 return MsgAnswer::No;  // the box's default
-            case MsgButtons::OkCancel: return MsgAnswer::Cancel;
-            case MsgButtons::Ok: break;
+            case MsgButtons::OkCancel:
+                return MsgAnswer::Cancel;
+            case MsgButtons::Ok:
+                break;
         }
         return MsgAnswer::Ok;
     }
     void SetStatusText(int panel, const QString& text) override { status[panel] = text; }
     void RepaintStatus() override { ++repaints; }
-    void SetProgress(int position) override { progressHistory.push_back(position); progress = position; }
+    void SetProgress(int position) override {
+        progressHistory.push_back(position);
+        progress = position;
+    }
     void SetProgressVisible(bool visible) override { progressVisible = visible; }
     void AppendSendLog(const QString& text) override { sendLog += text; }
     void AppendReceiveLogLine(const QString& line) override { receiveLog.push_back(line); }
-    void ProcessEvents() override { if (onProcessEvents) onProcessEvents(); }
+    void ProcessEvents() override {
+        if (onProcessEvents) onProcessEvents();
+    }
     void OperationFinished(Operation op, Outcome outcome) override {
         outcomes.emplace_back(op, outcome);
     }
@@ -71,6 +83,8 @@ public:
 
     std::vector<Message> messages;
     std::deque<MsgAnswer> answers;
+    // Answers to questions only (Yes/No, OK/Cancel boxes), taken before `answers`.
+    std::deque<MsgAnswer> questionAnswers;
     std::function<void(const QString&)> whileMessageOpen;
     std::function<void()> onProcessEvents;
     std::map<int, QString> status;

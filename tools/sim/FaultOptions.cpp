@@ -11,7 +11,7 @@ namespace r4t8::sim {
 
 namespace {
 
-enum class Kind { Flag, Count, Rate, Millis, Refuse, Seed, Hangup };
+enum class Kind { Flag, Count, Rate, Millis, Refuse, Seed, Hangup, Chaos, ChaosMode };
 
 struct OptionDef {
     const char* name;
@@ -36,6 +36,9 @@ constexpr OptionDef kOptions[] = {
     {"pace", Kind::Flag},
     {"hangup-after", Kind::Hangup},
     {"store-wrong", Kind::Flag},
+    {"chaos", Kind::Chaos},
+    {"chaos-mode", Kind::ChaosMode},
+    {"chaos-max-delay", Kind::Millis},
 };
 
 const OptionDef* Find(const std::string& name) {
@@ -162,6 +165,7 @@ std::string ApplyFaultOption(FaultOptions& o, const std::string& name, const std
             if (!ParseInteger(value, 0, 3600000, n)) return bad;
             if (name == "delay") o.delayMs = static_cast<int>(n);
             if (name == "trickle") o.trickleMs = static_cast<int>(n);
+            if (name == "chaos-max-delay") o.chaos.maxDelayMs = static_cast<int>(n);
             return {};
         case Kind::Hangup:
             if (value == "off") {
@@ -177,6 +181,20 @@ std::string ApplyFaultOption(FaultOptions& o, const std::string& name, const std
             o.seed = s;
             return {};
         }
+        case Kind::Chaos: {
+            if (value == "off") {
+                o.chaos.on = false;
+                return {};
+            }
+            uint64_t s = 0;
+            if (!ParseUnsigned64(value, s)) return bad;
+            o.chaos.on = true;
+            o.chaos.seed = s;
+            return {};
+        }
+        case Kind::ChaosMode:
+            if (!ParseChaosMode(value, o.chaos.mode)) return bad;
+            return {};
         case Kind::Refuse: {
             if (value == "off") {
                 o.refusals.clear();
@@ -221,8 +239,8 @@ std::string ApplyFaultSpec(FaultOptions& options, const std::string& spec) {
         }
         if (!IsFaultOption(name)) return "unknown fault option: " + name;
         if (!inlineValue) {
-            const bool nextIsValue = i + 1 < words.size() && words[i + 1][0] != '-' &&
-                                     !IsFaultOption(words[i + 1]);
+            const bool nextIsValue =
+                i + 1 < words.size() && words[i + 1][0] != '-' && !IsFaultOption(words[i + 1]);
             if (FaultOptionTakesValue(name)) {
                 if (!nextIsValue) return "missing value for " + name;
                 value = words[++i];
@@ -265,6 +283,14 @@ also be changed at run time with the "fault" command, e.g. "fault drop-next 2 de
                               line and exit
   --store-wrong               a block write stores its first data byte with bit 0 flipped, and
                               still reports success
+  --chaos SEED|off            a random schedule per reply, drawn from SEED: lost, corrupted,
+                              late (up to 3.5 s), trickled, duplicated after a gap; answers
+                              keep their order and begin within 4.4 s of their request. Takes
+                              the place of --drop-*, --corrupt-*, --duplicate-* and --delay
+  --chaos-mode MODE           hostile (default): any mix; recoverable: every request also gets
+                              one correct reply within 3.5 s of its first copy; slow: no faults,
+                              every copy answered after the same delay
+  --chaos-max-delay MS        longest answer delay a chaos schedule draws (default 3500)
 At run time a flag takes on/off ("fault garbage off"), "refuse off" and "hangup-after off" clear
 those, and "fault clear" switches every fault off.
 )";

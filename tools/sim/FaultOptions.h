@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "ChaosSchedule.h"
+
 namespace r4t8::sim {
 
 // Answer status 0 for one command code: every request of it, or only its Nth occurrence
@@ -34,6 +36,9 @@ struct FaultOptions {
     bool pace = false;
     int hangupAfter = -1;  // -1: never
     bool storeWrong = false;
+    // Random per-reply schedules; while on, the reply faults above (drop, corrupt, duplicate,
+    // delay) give way to them.
+    ChaosSettings chaos;
 };
 
 // True when `name` (without leading dashes) is a fault option.

@@ -17,6 +17,10 @@ bool SeededRandom::Chance(double p) {
     return static_cast<double>(Next() >> 11) * 0x1.0p-53 < p;
 }
 
+double SeededRandom::Uniform(double lo, double hi) {
+    return lo + (hi - lo) * (static_cast<double>(Next() >> 11) * 0x1.0p-53);
+}
+
 LineScheduler::LineScheduler(uint64_t seed) { Reseed(seed); }
 
 void LineScheduler::Reseed(uint64_t seed) {
@@ -28,22 +32,37 @@ void LineScheduler::Configure(const LineSettings& settings, int64_t nowNs) {
     const bool burstEnded = m_settings.burst && !settings.burst;
     m_settings = settings;
     if (burstEnded) FlushHeld();
-    if (!m_out.empty()) m_nextByteNs = std::max(nowNs, m_lastByteNs + m_settings.byteIntervalNs);
+    // Bytes still waiting at the line's pace take the new pace from now on.
+    for (Segment& s : m_out) {
+        if (!s.followsLine) continue;
+        s.intervalNs = m_settings.byteIntervalNs;
+        if (s.started) s.nextNs = std::max(nowNs, m_lastByteNs + s.intervalNs);
+    }
 }
 
-void LineScheduler::Enqueue(Bytes line, int64_t dueNs) {
-    m_frames.push_back({std::move(line), dueNs});
+PlannedFrame LineScheduler::Enqueue(Bytes line, const FrameTiming& timing) {
+    const int64_t interval = std::max<int64_t>(0, IntervalOf(timing));
+    PlannedFrame plan;
+    plan.startNs = timing.gapNs >= 0 ? m_tailEndNs + timing.gapNs : timing.dueNs;
+    plan.startNs = std::max(plan.startNs, m_tailEndNs + interval);
+    plan.endNs = plan.startNs + interval * static_cast<int64_t>(line.empty() ? 0 : line.size() - 1);
+    m_tailEndNs = plan.endNs;
+    m_frames.push_back({std::move(line), timing});
+    return plan;
 }
 
 void LineScheduler::FlushHeld() {
     if (m_held.empty()) return;
-    const bool wasEmpty = m_out.empty();
-    m_out.insert(m_out.end(), m_held.begin(), m_held.end());
+    Segment s;
+    s.bytes = std::move(m_held);
+    s.intervalNs = m_settings.byteIntervalNs;
+    s.followsLine = true;
+    s.releasedNs = INT64_MIN / 2;
+    m_out.push_back(std::move(s));
     m_held.clear();
-    if (wasEmpty) m_nextByteNs = m_lastByteNs + m_settings.byteIntervalNs;
 }
 
-void LineScheduler::Release(Bytes frame, int64_t nowNs) {
+void LineScheduler::Release(Bytes frame, int64_t intervalNs, bool followsLine, int64_t nowNs) {
     Bytes line;
     if (m_settings.garbage) {
         const uint32_t count = 1 + m_garbageRandom.Below(6);
@@ -73,44 +92,80 @@ void LineScheduler::Release(Bytes frame, int64_t nowNs) {
         line.insert(line.begin(), m_held.begin(), m_held.end());
         m_held.clear();
     }
-    if (m_out.empty()) m_nextByteNs = std::max(nowNs, m_lastByteNs + m_settings.byteIntervalNs);
-    m_out.insert(m_out.end(), line.begin(), line.end());
+    Segment s;
+    s.bytes = std::move(line);
+    s.intervalNs = intervalNs;
+    s.followsLine = followsLine;
+    s.releasedNs = nowNs;
+    m_out.push_back(std::move(s));
+}
+
+void LineScheduler::StartFront() {
+    Segment& s = m_out.front();
+    if (s.started) return;
+    s.started = true;
+    // Unpaced bytes leave as soon as they are released; paced ones keep the pace.
+    s.nextNs =
+        s.intervalNs <= 0 ? s.releasedNs : std::max(s.releasedNs, m_lastByteNs + s.intervalNs);
 }
 
 Bytes LineScheduler::TakeDue(int64_t nowNs) {
-    while (!m_frames.empty() && m_frames.front().dueNs <= nowNs) {
-        Bytes line = std::move(m_frames.front().line);
-        m_frames.pop_front();
-        Release(std::move(line), nowNs);
-    }
     Bytes out;
-    if (m_settings.byteIntervalNs <= 0) {
-        out.assign(m_out.begin(), m_out.end());
-        m_out.clear();
-        if (!out.empty()) m_lastByteNs = nowNs;
-        return out;
-    }
-    while (!m_out.empty() && m_nextByteNs <= nowNs) {
-        out.push_back(m_out.front());
-        m_out.pop_front();
-        m_lastByteNs = m_nextByteNs;
-        m_nextByteNs += m_settings.byteIntervalNs;
+    for (bool progress = true; progress;) {
+        progress = false;
+        while (!m_frames.empty()) {
+            Pending& f = m_frames.front();
+            if (f.timing.gapNs >= 0) {
+                // Its time counts from the previous frame's last byte, once that is out.
+                if (!m_out.empty()) break;
+                f.timing.dueNs = m_lastByteNs + f.timing.gapNs;
+                f.timing.gapNs = -1;
+            }
+            if (f.timing.dueNs > nowNs) break;
+            Pending p = std::move(f);
+            m_frames.pop_front();
+            Release(std::move(p.line), IntervalOf(p.timing), p.timing.byteIntervalNs < 0, nowNs);
+            progress = true;
+        }
+        while (!m_out.empty()) {
+            StartFront();
+            Segment& s = m_out.front();
+            if (s.nextNs > nowNs) break;
+            if (s.intervalNs <= 0) {
+                out.insert(out.end(), s.bytes.begin() + static_cast<long>(s.pos), s.bytes.end());
+                s.pos = s.bytes.size();
+                m_lastByteNs = nowNs;
+            } else {
+                while (s.pos < s.bytes.size() && s.nextNs <= nowNs) {
+                    out.push_back(s.bytes[s.pos++]);
+                    m_lastByteNs = s.nextNs;
+                    s.nextNs += s.intervalNs;
+                }
+                if (s.pos < s.bytes.size()) break;
+            }
+            m_out.pop_front();
+            progress = true;
+        }
     }
     return out;
 }
 
 std::optional<int64_t> LineScheduler::NextWakeNs() const {
     std::optional<int64_t> wake;
-    if (!m_out.empty()) wake = m_settings.byteIntervalNs > 0 ? m_nextByteNs : INT64_MIN / 2;
-    if (!m_frames.empty()) {
-        const int64_t due = m_frames.front().dueNs;
-        wake = wake ? std::min(*wake, due) : due;
+    if (!m_out.empty()) {
+        const Segment& s = m_out.front();
+        wake = s.started || s.intervalNs <= 0 ? (s.started ? s.nextNs : s.releasedNs)
+                                              : std::max(s.releasedNs, m_lastByteNs + s.intervalNs);
+    } else if (!m_frames.empty()) {
+        const Pending& f = m_frames.front();
+        wake = f.timing.gapNs >= 0 ? m_lastByteNs + f.timing.gapNs : f.timing.dueNs;
     }
     return wake;
 }
 
 size_t LineScheduler::Backlog() const {
-    size_t n = m_out.size() + m_held.size();
+    size_t n = m_held.size();
+    for (const auto& s : m_out) n += s.bytes.size() - s.pos;
     for (const auto& f : m_frames) n += f.line.size();
     return n;
 }

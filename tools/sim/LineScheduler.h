@@ -13,15 +13,17 @@ namespace r4t8::sim {
 
 // A small seeded generator with a fixed algorithm (SplitMix64), so runs repeat exactly.
 class SeededRandom {
-public:
+  public:
     explicit SeededRandom(uint64_t seed = 1) : m_state(seed) {}
     uint64_t Next();
     // True with probability p.
     bool Chance(double p);
     // 0 .. bound-1.
     uint32_t Below(uint32_t bound) { return static_cast<uint32_t>(Next() % bound); }
+    // Uniform in [lo, hi].
+    double Uniform(double lo, double hi);
 
-private:
+  private:
     uint64_t m_state;
 };
 
@@ -36,15 +38,32 @@ struct LineSettings {
 // Line time of one byte at 115200 baud, 10 bits a byte.
 constexpr int64_t kPacedByteNs = 86806;
 
+// When a queued frame leaves, as far as its own timing goes.
+struct FrameTiming {
+    int64_t dueNs = 0;            // absolute; ignored when gapNs is set
+    int64_t gapNs = -1;           // >= 0: due this long after the previous frame's last byte
+    int64_t byteIntervalNs = -1;  // >= 0: this frame's own pace; -1: the line's setting
+};
+
+// Where a frame is expected on the line: its first and last byte. Exact as long as no
+// garbage, stray bytes or bursts are configured.
+struct PlannedFrame {
+    int64_t startNs = 0;
+    int64_t endNs = 0;
+};
+
 class LineScheduler {
-public:
+  public:
     explicit LineScheduler(uint64_t seed = 1);
 
     void Configure(const LineSettings& settings, int64_t nowNs);
     void Reseed(uint64_t seed);
 
     // Queues an escaped frame to go out at `dueNs`. Frames leave in the order queued.
-    void Enqueue(Bytes line, int64_t dueNs);
+    void Enqueue(Bytes line, int64_t dueNs) { Enqueue(std::move(line), FrameTiming{dueNs}); }
+    PlannedFrame Enqueue(Bytes line, const FrameTiming& timing);
+    // The last byte of everything queued so far, as planned.
+    int64_t PlannedTailNs() const { return m_tailEndNs; }
 
     // The bytes that may be written at `nowNs`.
     Bytes TakeDue(int64_t nowNs);
@@ -59,19 +78,32 @@ public:
     bool Idle() const { return m_frames.empty() && m_out.empty() && m_held.empty(); }
     size_t Backlog() const;
 
-private:
+  private:
     struct Pending {
         Bytes line;
-        int64_t dueNs;
+        FrameTiming timing;
     };
-    void Release(Bytes line, int64_t nowNs);
+    struct Segment {
+        Bytes bytes;
+        size_t pos = 0;
+        int64_t intervalNs = 0;
+        bool followsLine = false;  // paced by the line's setting, which may change
+        int64_t releasedNs = 0;
+        bool started = false;
+        int64_t nextNs = 0;  // of its next byte, once it is at the front
+    };
+    void Release(Bytes line, int64_t intervalNs, bool followsLine, int64_t nowNs);
+    void StartFront();
+    int64_t IntervalOf(const FrameTiming& t) const {
+        return t.byteIntervalNs >= 0 ? t.byteIntervalNs : m_settings.byteIntervalNs;
+    }
 
     LineSettings m_settings;
     std::deque<Pending> m_frames;
     Bytes m_held;
-    std::deque<uint8_t> m_out;
-    int64_t m_nextByteNs = 0;
+    std::deque<Segment> m_out;
     int64_t m_lastByteNs = INT64_MIN / 2;
+    int64_t m_tailEndNs = INT64_MIN / 2;
     SeededRandom m_garbageRandom;
     SeededRandom m_flipRandom;
 };

@@ -42,6 +42,11 @@ SimServer::SimServer(SimController& controller, LogSink log)
 
 void SimServer::SetFaults(const FaultOptions& faults, int64_t nowNs) {
     const bool reseed = !m_seeded || faults.seed != m_faults.seed;
+    const ChaosSettings& was = m_faults.chaos;
+    const ChaosSettings& now = faults.chaos;
+    const bool rechaos = !m_seeded || was.on != now.on || was.seed != now.seed ||
+                         was.mode != now.mode || was.maxDelayMs != now.maxDelayMs;
+    if (rechaos) m_chaos.Reset(now);
     m_faults = faults;
     if (reseed) {
         m_seeded = true;
@@ -95,7 +100,7 @@ void SimServer::HandleRequest(const Request& request, int64_t nowNs, const QDate
     }
     if (Refused(request.command)) {
         m_log("# refused command " + std::to_string(request.command));
-        SendReply(request.command, SimController::RefusalPayload(request.command), nowNs);
+        SendReply(request, SimController::RefusalPayload(request.command), nowNs);
         return;
     }
     const Moment moment{nowNs / 1000000, localNow};
@@ -105,12 +110,16 @@ void SimServer::HandleRequest(const Request& request, int64_t nowNs, const QDate
               std::to_string(request.payload.size()) + " payload bytes");
         return;
     }
-    SendReply(request.command, *payload, nowNs);
+    SendReply(request, *payload, nowNs);
 }
 
-void SimServer::SendReply(uint8_t command, const Bytes& payload, int64_t nowNs) {
+void SimServer::SendReply(const Request& request, const Bytes& payload, int64_t nowNs) {
     ++m_answered;
-    Bytes raw = BuildReplyFrame(command, payload);
+    Bytes raw = BuildReplyFrame(request.command, payload);
+    if (m_chaos.On()) {
+        SendChaosReply(request, std::move(raw), nowNs);
+        return;
+    }
     if (m_faults.dropNext > 0 || m_dropRandom.Chance(m_faults.dropRate)) {
         if (m_faults.dropNext > 0) --m_faults.dropNext;
         m_log("DROP " + HexBytes(raw));
@@ -127,6 +136,37 @@ void SimServer::SendReply(uint8_t command, const Bytes& payload, int64_t nowNs) 
         if (m_faults.duplicateNext > 0) --m_faults.duplicateNext;
         Queue(raw, due);
     }
+}
+
+void SimServer::SendChaosReply(const Request& request, Bytes raw, int64_t nowNs) {
+    Bytes key = request.payload;
+    key.insert(key.begin(), request.command);
+    const ReplyFaults faults = m_chaos.Faults(key, nowNs);
+    if (faults.drop) {
+        m_log("DROP " + HexBytes(raw));
+        return;
+    }
+    if (faults.corrupt) {
+        raw[raw.size() - 3] ^= 0x01;
+        raw[raw.size() - 2] ^= 0x01;
+    }
+    Bytes line = EscapeFrame(raw);
+    const ReplyTimingPlan plan = m_chaos.Timing(line.size(), nowNs, m_line.PlannedTailNs());
+    if (plan.drop) {
+        m_log("DROP " + HexBytes(raw));
+        return;
+    }
+    m_log("TX " + HexBytes(raw));
+    if (plan.duplicateGapNs) {
+        FrameTiming dup;
+        dup.gapNs = *plan.duplicateGapNs;
+        dup.byteIntervalNs = plan.original.byteIntervalNs;
+        m_line.Enqueue(line, plan.original);
+        m_log("TX " + HexBytes(raw));
+        m_line.Enqueue(std::move(line), dup);
+        return;
+    }
+    m_line.Enqueue(std::move(line), plan.original);
 }
 
 void SimServer::Queue(const Bytes& raw, int64_t dueNs) {

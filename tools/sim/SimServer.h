@@ -8,7 +8,7 @@
 //                 a duplicated reply appears twice; bit flips happen later and are not shown
 //   "BAD <hex>"   a collected frame that failed the checks, as received (escaped); an
 //                 overlong one is shown by its first 16 bytes and "..."
-//   "DROP <hex>"  a reply withheld by a drop fault, raw
+//   "DROP <hex>"  a reply withheld by a drop fault (or a chaos schedule), raw
 //   "# <text>"    a note (refusals, unanswered requests, fault changes, hangup)
 // <hex> is upper-case two-digit bytes separated by single blanks, e.g. "TX A5 06 00 20 ...".
 #pragma once
@@ -28,7 +28,7 @@ std::string HexBytes(const uint8_t* data, size_t count);
 inline std::string HexBytes(const Bytes& b) { return HexBytes(b.data(), b.size()); }
 
 class SimServer {
-public:
+  public:
     using LogSink = std::function<void(const std::string&)>;
 
     SimServer(SimController& controller, LogSink log);
@@ -53,11 +53,13 @@ public:
     // Nothing left to give to TakeOutput.
     bool LineIdle() const { return m_line.Idle(); }
     int Answered() const { return m_answered; }
+    const ChaosSchedule& Chaos() const { return m_chaos; }
     size_t Backlog() const { return m_line.Backlog(); }
 
-private:
+  private:
     void HandleRequest(const Request& request, int64_t nowNs, const QDateTime& localNow);
-    void SendReply(uint8_t command, const Bytes& payload, int64_t nowNs);
+    void SendReply(const Request& request, const Bytes& payload, int64_t nowNs);
+    void SendChaosReply(const Request& request, Bytes raw, int64_t nowNs);
     void Queue(const Bytes& raw, int64_t dueNs);
     bool Refused(uint8_t command);
     void SendDebugFrame(int64_t nowNs);
@@ -70,6 +72,7 @@ private:
     SeededRandom m_dropRandom;
     SeededRandom m_corruptRandom;
     SeededRandom m_duplicateRandom;
+    ChaosSchedule m_chaos;
     bool m_seeded = false;
     int m_answered = 0;
     int64_t m_debugIntervalNs = 500'000'000;

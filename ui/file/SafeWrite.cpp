@@ -151,7 +151,7 @@ void SafeWrite::OnOutcome(Operation op, Outcome outcome) {
             if (outcome == Outcome::Succeeded)
                 m_phase = Phase::WaitWriteDone;
             else
-                Finish(outcome);  // the sequence showed its own message
+                WriteFailed(outcome);  // the sequence showed its own messages
             return;
         case Phase::WaitWriteDone:
             if (op != Operation::WriteDone) return;
@@ -208,6 +208,27 @@ void SafeWrite::OnVerifyRead(bool ok, const RawBlocks& blocks) {
     if (m_ui.ShowMessage(text + QStringLiteral("\n是否恢复备份？"), kQuestion, MsgButtons::YesNo) !=
         MsgAnswer::Yes) {
         Finish(Outcome::Failed);
+        return;
+    }
+    m_restoring = true;
+    m_job = Job::Blocks;
+    m_target = *m_report.backupBlocks;
+    BeginWrite();
+}
+
+void SafeWrite::WriteFailed(Outcome outcome) {
+    const WriteReport where = m_session.Config().LastWriteReport();
+    if (!m_restoring) m_report.blocks = where;
+    if (m_restoring || !where.AnyErased() || !m_report.backup || !m_report.backupBlocks) {
+        Finish(outcome);
+        return;
+    }
+    m_phase = Phase::Idle;  // no outcome is taken while the question is open
+    const QString question = QStringLiteral("写入前的备份已保存：") + m_report.backup->BinPath() +
+                             QStringLiteral("\n是否将备份恢复到控制器？");
+    if (m_ui.ShowMessage(question, kQuestion, MsgButtons::YesNo) != MsgAnswer::Yes) {
+        m_report.backupOffered = true;
+        Finish(outcome);
         return;
     }
     m_restoring = true;

@@ -37,6 +37,10 @@ struct SafeWriteReport {
     VerifyDiff mismatch;                    // and what in them: fields sent and read back
     bool restored = false;                  // the backup went back and verified
     QString error;                          // the message shown when it failed
+    std::optional<WriteReport> blocks;      // where a write that did not finish left them
+    // Blocks may be erased and the backup was offered, but not restored: the front end
+    // points at the backup (the window opens the archive page on it).
+    bool backupOffered = false;
 };
 
 class SafeWrite {
@@ -74,6 +78,8 @@ class SafeWrite {
     bool ConfirmChanges(const RawBlocks& current);
     void BeginWrite();
     void OnVerifyRead(bool ok, const RawBlocks& blocks);
+    // A write that failed with blocks that may be erased: offers the backup just taken.
+    void WriteFailed(Outcome outcome);
     void OnOutcome(Operation op, Outcome outcome);
     void Fail(Outcome outcome, const QString& message);
     void Finish(Outcome outcome);

@@ -83,6 +83,8 @@ void ArchivePage::Attach(DeviceSession* session, ITimeSource* time) {
     // A new backup shows up in the list at once.
     m_safe->SetOnFinished([this](const SafeWriteReport& report) {
         if (report.backup) Refresh();
+        if (report.backupOffered && report.backup && SelectBackup(report.backup->BinPath()))
+            Q_EMIT backupToRestore();
     });
     ApplyOptions();
 }
@@ -121,6 +123,15 @@ void ArchivePage::SelectRow(int row) {
         return;
     }
     m_table->selectRow(row);
+}
+
+bool ArchivePage::SelectBackup(const QString& binPath) {
+    for (size_t row = 0; row < m_entries.size(); ++row) {
+        if (m_entries[row].BinPath() != binPath) continue;
+        SelectRow(static_cast<int>(row));
+        return true;
+    }
+    return false;
 }
 
 const BackupEntry* ArchivePage::Selected() {

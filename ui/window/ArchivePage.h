@@ -45,6 +45,13 @@ class ArchivePage : public QWidget {
     void RestoreSelected();
     void CompareSelected();
     bool ConfirmBeforeWrite() const;
+    // Selects the backup stored as `binPath`; false when the list does not hold it.
+    bool SelectBackup(const QString& binPath);
+
+  Q_SIGNALS:
+    // A write left blocks that may be erased and its backup was not restored: the window
+    // shows this page with that backup selected.
+    void backupToRestore();
 
   private:
     const BackupEntry* Selected();

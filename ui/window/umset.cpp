@@ -19,11 +19,11 @@
 #include <algorithm>
 
 #include "operations/RelayRules.h"
+#include "ui/window/ArchivePage.h"
 #include "ui/window/EditInputRules.h"
 #include "ui/window/KeyAcceptors.h"
 #include "ui/window/LampBitmaps.h"
 #include "ui/window/StatusPanels.h"
-#include "ui/window/ArchivePage.h"
 #include "ui/window/WindowUserInterface.h"
 
 namespace r4t8 {
@@ -178,6 +178,8 @@ Tfrm_mset::Tfrm_mset(DeviceSettings& settings, IMessagePresenter& presenter, QWi
     m_archivePage = new ArchivePage(m_settings, *m_ui);
     m_archivePage->setObjectName(QStringLiteral("ts_archive"));
     m_pages->addTab(m_archivePage, QStringLiteral("备份"));
+    connect(m_archivePage, &ArchivePage::backupToRestore, this,
+            [this] { m_pages->setCurrentWidget(m_archivePage); });
     // The two pages of the system's own: live controls, never shown.
     m_pages->setTabVisible(3, false);
     m_pages->setTabVisible(4, false);
