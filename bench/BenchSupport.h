@@ -17,7 +17,7 @@
 #include "config/DeviceSettings.h"
 #include "protocol/Interfaces.h"
 #include "protocol/QtTimeSource.h"
-#include "protocol/session/DeviceSession.h"
+#include "session/DeviceSession.h"
 #include "serial/CommPort.h"
 #include "serial/SerialComm.h"
 #include "support/SimProcess.h"

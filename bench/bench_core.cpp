@@ -13,7 +13,7 @@
 #include "config/DeviceSettings.h"
 #include "protocol/Frame.h"
 #include "protocol/FrameReceiver.h"
-#include "protocol/session/DeviceSession.h"
+#include "session/DeviceSession.h"
 
 namespace {
 

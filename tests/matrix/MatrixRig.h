@@ -21,7 +21,7 @@
 #include "config/DeviceSettings.h"
 #include "protocol/CommandSender.h"
 #include "protocol/QtTimeSource.h"
-#include "protocol/session/DeviceSession.h"
+#include "session/DeviceSession.h"
 #include "serial/CommPort.h"
 #include "serial/SerialComm.h"
 #include "support/FakeUserInterface.h"

@@ -9,7 +9,7 @@
 #include "config/DeviceSettings.h"
 #include "protocol/FrameReceiver.h"
 #include "protocol/ProtocolLink.h"
-#include "protocol/session/DeviceSession.h"
+#include "session/DeviceSession.h"
 #include "support/FakeTimeSource.h"
 #include "support/FakeUserInterface.h"
 

@@ -7,8 +7,8 @@
 
 #include "ProtocolTestUtil.h"
 #include "protocol/ProtocolLink.h"
-#include "support/FakeTimeSource.h"
-#include "support/FakeUserInterface.h"
+#include "tests/support/FakeTimeSource.h"
+#include "tests/support/FakeUserInterface.h"
 
 using namespace r4t8;
 using r4t8::testing::FakeTimeSource;

@@ -10,9 +10,9 @@
 
 #include "ProtocolTestUtil.h"
 #include "protocol/ProtocolLink.h"
-#include "support/FakeTimeSource.h"
-#include "support/FakeUserInterface.h"
-#include "support/RecordingSender.h"
+#include "tests/support/FakeTimeSource.h"
+#include "tests/support/FakeUserInterface.h"
+#include "tests/support/RecordingSender.h"
 
 using namespace r4t8;
 using r4t8::testing::FakeTimeSource;

@@ -15,7 +15,7 @@
 #include <limits>
 
 #include "serial/PortList.h"
-#include "ui/file/SettingsDiff.h"
+#include "safety/SettingsDiff.h"
 #include "ui/file/SettingsFile.h"
 
 namespace r4t8::ctl {

@@ -10,8 +10,8 @@
 #include "CliUserInterface.h"
 #include "config/DeviceSettings.h"
 #include "protocol/QtTimeSource.h"
-#include "protocol/session/DeviceSession.h"
-#include "ui/file/SafeWrite.h"
+#include "session/DeviceSession.h"
+#include "safety/SafeWrite.h"
 #include "serial/SerialComm.h"
 
 namespace r4t8::ctl {

@@ -8,8 +8,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include "protocol/session/DeviceSession.h"
-#include "ui/file/SettingsDiff.h"
+#include "session/DeviceSession.h"
+#include "safety/SettingsDiff.h"
 #include "ui/file/SettingsFile.h"
 
 namespace r4t8 {

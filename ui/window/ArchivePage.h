@@ -10,8 +10,8 @@
 
 #include "config/DeviceSettings.h"
 #include "protocol/Interfaces.h"
-#include "ui/file/ConfigArchive.h"
-#include "ui/file/SafeWrite.h"
+#include "safety/ConfigArchive.h"
+#include "safety/SafeWrite.h"
 
 class QCheckBox;
 class QPushButton;

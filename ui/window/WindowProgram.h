@@ -6,7 +6,7 @@
 
 #include "config/DeviceSettings.h"
 #include "protocol/QtTimeSource.h"
-#include "protocol/session/DeviceSession.h"
+#include "session/DeviceSession.h"
 #include "serial/PortWatcher.h"
 #include "ui/window/FileChooser.h"
 #include "ui/window/MessagePresenter.h"

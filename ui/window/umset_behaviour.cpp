@@ -17,7 +17,7 @@
 #include <algorithm>
 
 #include "operations/RelayRules.h"
-#include "protocol/session/DeviceSession.h"
+#include "session/DeviceSession.h"
 #include "ui/file/SettingsFile.h"
 #include "ui/window/EditInputRules.h"
 #include "ui/window/FileChooser.h"

@@ -12,7 +12,7 @@
 
 #include <algorithm>
 
-#include "protocol/session/DeviceSession.h"
+#include "session/DeviceSession.h"
 #include "ui/window/ChartPage.h"
 #include "ui/window/EditInputRules.h"
 #include "ui/window/KeyAcceptors.h"
