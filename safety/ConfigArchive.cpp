@@ -9,7 +9,7 @@
 #include <QStandardPaths>
 #include <algorithm>
 
-#include "protocol/Interfaces.h"
+#include "protocol/UserInterfaces.h"
 #include "ui/file/SettingsFile.h"
 
 namespace r4t8 {
@@ -19,19 +19,12 @@ namespace {
 const QString kStampFormat = QStringLiteral("yyyy-MM-dd_HH-mm-ss");
 
 // SettingsFile reports through a message box; here the reason goes into the backup's error.
-class CollectingUi : public IUserInterface {
+class CollectingUi : public IMessages {
   public:
     MsgAnswer ShowMessage(const QString& text, const QString&, MsgButtons) override {
         message = text;
         return MsgAnswer::Ok;
     }
-    void SetStatusText(int, const QString&) override {}
-    void RepaintStatus() override {}
-    void SetProgress(int) override {}
-    void SetProgressVisible(bool) override {}
-    void AppendSendLog(const QString&) override {}
-    void AppendReceiveLogLine(const QString&) override {}
-    void ProcessEvents() override {}
     QString message;
 };
 

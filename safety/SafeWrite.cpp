@@ -1,19 +1,15 @@
 #include "safety/SafeWrite.h"
 
+#include "protocol/Captions.h"
 #include "safety/SettingsDiff.h"
 
 namespace r4t8 {
 
-namespace {
-
-const QString kCaption = QStringLiteral("R4T8报警器设置软件");
-const QString kQuestion = QStringLiteral("提示");
-
-}  // namespace
+namespace {}  // namespace
 
 SafeWrite::SafeWrite(DeviceSession& session, ConfigArchive& archive, ITimeSource& time,
-                     IUserInterface& ui)
-    : m_session(session), m_archive(archive), m_time(time), m_ui(ui) {
+                     Reporting report)
+    : m_session(session), m_archive(archive), m_time(time), m_reporting(report) {
     m_listener = m_session.AddOutcomeListener(
         [this](Operation op, Outcome outcome) { OnOutcome(op, outcome); });
 }
@@ -82,8 +78,8 @@ void SafeWrite::OnBackupRead(bool ok, const RawBlocks& blocks) {
             const unsigned run = m_run;
             const QString question =
                 QStringLiteral("备份失败：") + error + QStringLiteral("\n是否不备份，直接写入？");
-            const MsgAnswer answer =
-                m_ui.ShowMessage(question, kQuestion, MsgButtons::YesNoDefaultNo);
+            const MsgAnswer answer = m_reporting.messages.ShowMessage(question, kQuestionCaption,
+                                                                      MsgButtons::YesNoDefaultNo);
             if (run != m_run) return;  // another run started meanwhile
             if (answer != MsgAnswer::Yes) {
                 m_report.error = QStringLiteral("备份失败，未写入：") + error;
@@ -117,7 +113,8 @@ bool SafeWrite::ConfirmChanges(const RawBlocks& current) {
                              ? QStringLiteral("与控制器中的设置相比没有改变。\n是否写入？")
                              : QStringLiteral("以下设置将改变：\n") + FormatChanges(changes) +
                                    QStringLiteral("\n是否写入？");
-    return m_ui.ShowMessage(text, kQuestion, MsgButtons::YesNo) == MsgAnswer::Yes;
+    return m_reporting.messages.ShowMessage(text, kQuestionCaption, MsgButtons::YesNo) ==
+           MsgAnswer::Yes;
 }
 
 void SafeWrite::BeginWrite() {
@@ -180,8 +177,8 @@ void SafeWrite::OnVerifyRead(bool ok, const RawBlocks& blocks) {
         DiffVerify(m_session.Config().LastWrittenBlocks(), blocks, m_session.Settings());
     const std::vector<ConfigBlock>& differing = mismatch.blocks;
     if (differing.empty()) {
-        m_ui.SetStatusText(2, QStringLiteral("写入已校验"));
-        m_ui.RepaintStatus();
+        m_reporting.progress.SetStatusText(kStatusTextPanel, QStringLiteral("写入已校验"));
+        m_reporting.progress.RepaintStatus();
         if (m_restoring) {
             m_report.restored = true;
             Finish(Outcome::Failed);  // what was asked for is not on the controller
@@ -205,8 +202,8 @@ void SafeWrite::OnVerifyRead(bool ok, const RawBlocks& blocks) {
     m_report.mismatched = differing;
     m_report.mismatch = mismatch;
     m_report.error = text;
-    if (m_ui.ShowMessage(text + QStringLiteral("\n是否恢复备份？"), kQuestion, MsgButtons::YesNo) !=
-        MsgAnswer::Yes) {
+    if (m_reporting.messages.ShowMessage(text + QStringLiteral("\n是否恢复备份？"),
+                                         kQuestionCaption, MsgButtons::YesNo) != MsgAnswer::Yes) {
         Finish(Outcome::Failed);
         return;
     }
@@ -226,7 +223,8 @@ void SafeWrite::WriteFailed(Outcome outcome) {
     m_phase = Phase::Idle;  // no outcome is taken while the question is open
     const QString question = QStringLiteral("写入前的备份已保存：") + m_report.backup->BinPath() +
                              QStringLiteral("\n是否将备份恢复到控制器？");
-    if (m_ui.ShowMessage(question, kQuestion, MsgButtons::YesNo) != MsgAnswer::Yes) {
+    if (m_reporting.messages.ShowMessage(question, kQuestionCaption, MsgButtons::YesNo) !=
+        MsgAnswer::Yes) {
         m_report.backupOffered = true;
         Finish(outcome);
         return;
@@ -240,7 +238,7 @@ void SafeWrite::WriteFailed(Outcome outcome) {
 void SafeWrite::Fail(Outcome outcome, const QString& message) {
     m_report.error = message;
     m_phase = Phase::Idle;  // no more outcomes are taken while the box is open
-    m_ui.ShowMessage(message, kCaption, MsgButtons::Ok);
+    m_reporting.messages.ShowMessage(message, kAppTitle, MsgButtons::Ok);
     Finish(outcome);
 }
 

@@ -10,10 +10,11 @@
 #include <vector>
 
 #include "config/RawBlocks.h"
-#include "protocol/Interfaces.h"
-#include "session/DeviceSession.h"
+#include "protocol/TimeSource.h"
+#include "protocol/UserInterfaces.h"
 #include "safety/ConfigArchive.h"
 #include "safety/SettingsDiff.h"
+#include "session/DeviceSession.h"
 
 namespace r4t8 {
 
@@ -45,8 +46,7 @@ struct SafeWriteReport {
 
 class SafeWrite {
   public:
-    SafeWrite(DeviceSession& session, ConfigArchive& archive, ITimeSource& time,
-              IUserInterface& ui);
+    SafeWrite(DeviceSession& session, ConfigArchive& archive, ITimeSource& time, Reporting report);
     ~SafeWrite();
     SafeWrite(const SafeWrite&) = delete;
     SafeWrite& operator=(const SafeWrite&) = delete;
@@ -89,7 +89,7 @@ class SafeWrite {
     DeviceSession& m_session;
     ConfigArchive& m_archive;
     ITimeSource& m_time;
-    IUserInterface& m_ui;
+    Reporting m_reporting;
     SafeWriteOptions m_options;
     int m_listener = 0;
     Phase m_phase = Phase::Idle;

@@ -5,13 +5,13 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "protocol/Interfaces.h"
+#include "protocol/Port.h"
 #include "serial/SerialComm.h"
 
 namespace r4t8 {
 
 class TCommPort : public IPort {
-public:
+  public:
     explicit TCommPort(TComm& comm) : m_comm(comm) {}
 
     // TComm takes at most 65535 bytes a call; longer writes go in order, in pieces.
@@ -24,7 +24,7 @@ public:
         return true;
     }
 
-private:
+  private:
     TComm& m_comm;
 };
 

@@ -1,110 +1,62 @@
-#include "DeviceSession.h"
-
-#include <map>
+#include "session/DeviceSession.h"
 
 #include "config/SetupForModel.h"
+#include "protocol/Captions.h"
 #include "protocol/CommandSender.h"
 #include "protocol/ProtocolLink.h"
+#include "session/OutcomeListeners.h"
 
 namespace r4t8 {
 
-namespace {
-
-const QString kTitle = QStringLiteral("R4T8报警器设置软件");
-
-bool Succeeded(const ReplyRecord& reply) { return reply.payload[0] == 1; }
-
-// Passes everything on to the front end, and tells the outcome listeners after it.
-class OutcomeTap : public IUserInterface {
-  public:
-    explicit OutcomeTap(IUserInterface& inner) : m_inner(inner) {}
-
-    MsgAnswer ShowMessage(const QString& text, const QString& caption,
-                          MsgButtons buttons) override {
-        return m_inner.ShowMessage(text, caption, buttons);
-    }
-    void SetStatusText(int panel, const QString& text) override {
-        m_inner.SetStatusText(panel, text);
-    }
-    void RepaintStatus() override { m_inner.RepaintStatus(); }
-    void SetProgress(int position) override { m_inner.SetProgress(position); }
-    void SetProgressVisible(bool visible) override { m_inner.SetProgressVisible(visible); }
-    void AppendSendLog(const QString& text) override { m_inner.AppendSendLog(text); }
-    void AppendReceiveLogLine(const QString& line) override { m_inner.AppendReceiveLogLine(line); }
-    void ProcessEvents() override { m_inner.ProcessEvents(); }
-    void OperationFinished(Operation op, Outcome outcome) override {
-        if (m_before) m_before(op, outcome);
-        m_inner.OperationFinished(op, outcome);
-        // A copy: a listener may add or remove listeners.
-        const auto listeners = m_listeners;
-        for (const auto& entry : listeners) entry.second(op, outcome);
-    }
-    void SetLoginEnabled(bool enabled) override { m_inner.SetLoginEnabled(enabled); }
-    void SetDeviceControlsEnabled(bool enabled) override {
-        m_inner.SetDeviceControlsEnabled(enabled);
-    }
-    void ShowDeviceTime(const QDateTime& time) override { m_inner.ShowDeviceTime(time); }
-    void SetCurrentDataCell(int column, const QString& text) override {
-        m_inner.SetCurrentDataCell(column, text);
-    }
-    void AppendDebugOutput(bool received, const QString& text) override {
-        m_inner.AppendDebugOutput(received, text);
-    }
-    int OpenWithDesktop(const QString& path) override { return m_inner.OpenWithDesktop(path); }
-
-    int Add(DeviceSession::OutcomeListener listener) {
-        m_listeners.emplace(m_next, std::move(listener));
-        return m_next++;
-    }
-    void Remove(int id) { m_listeners.erase(id); }
-    // Runs before the front end hears of an outcome.
-    void SetBefore(DeviceSession::OutcomeListener before) { m_before = std::move(before); }
-
-  private:
-    IUserInterface& m_inner;
-    DeviceSession::OutcomeListener m_before;
-    std::map<int, DeviceSession::OutcomeListener> m_listeners;
-    int m_next = 1;
-};
-
-}  // namespace
-
 struct DeviceSession::Impl {
-    Impl(IPort& port, ITimeSource& time, IUserInterface& frontEnd, DeviceSettings& settings)
-        : tap(frontEnd),
-          ui(tap),
+    Impl(IPort& port, ITimeSource& time, const SessionFrontEnd& frontEnd, DeviceSettings& settings)
+        : messages(frontEnd.messages),
+          controls(frontEnd.controls),
           settings(settings),
-          link(port, time, tap),
-          config(link.Sender(), tap, settings, image),
-          history(link.Sender(), tap, time),
-          operations(link.Sender(), tap, time) {
+          report(frontEnd.messages, frontEnd.progress, outcomes),
+          link(port, time, report, frontEnd.log),
+          config(link.Sender(), report, settings, image),
+          history(link.Sender(), report, frontEnd.exportHost, time),
+          operations(link.Sender(), report, frontEnd.fields, time) {
         ClearConfigImage(image);
         // A request that timed out, or whose line went away, ends its sequence first, so
         // that a write names its blocks before anyone else hears of the outcome.
-        tap.SetBefore([this](Operation op, Outcome outcome) {
+        outcomes.Add([this](Operation op, Outcome outcome) {
             if (outcome == Outcome::TimedOut || outcome == Outcome::Aborted)
                 config.OnRequestLost(op);
         });
+        outcomes.Add([&frontEnd = frontEnd.outcomes](Operation op, Outcome outcome) {
+            frontEnd.OperationFinished(op, outcome);
+        });
+
+        ReplyDispatcher& dispatcher = link.Dispatcher();
+        dispatcher.RegisterAnswer(cmd_login, [this](const ReplyRecord& reply) { OnLogin(reply); });
+        config.RegisterReplies(dispatcher);
+        history.RegisterReplies(dispatcher);
+        operations.RegisterReplies(dispatcher);
     }
 
-    // A reply goes to its handler only while its request is the one waited for.
-    bool Expected(uint8_t command) {
-        if (link.Sender().OutstandingCommand() == command) return true;
-        link.Sender().RejectReply();
-        return false;
+    void OnLogin(const ReplyRecord& reply) {
+        if (reply.payload[0] == 1) {
+            StoreReply(image, kLoginReplyOffset, reply);
+            config.ForgetLeftErased();
+            controls.SetDeviceControlsEnabled(true);
+            const ModelInfo info = SetupForModel(settings, reply);
+            model = info.model;
+            version = info.version;
+            messages.ShowMessage(QStringLiteral("密码正确"), kAppTitle, MsgButtons::Ok);
+            outcomes.OperationFinished(Operation::Login, Outcome::Succeeded);
+        } else {
+            messages.ShowMessage(QStringLiteral("密码错误"), kAppTitle, MsgButtons::Ok);
+            outcomes.OperationFinished(Operation::Login, Outcome::Failed);
+        }
     }
 
-    // One of the plain rows: a message for each outcome, and the outcome reported.
-    void ShowOutcome(const ReplyRecord& reply, Operation op, const char* success,
-                     const char* failure) {
-        const bool ok = Succeeded(reply);
-        ui.ShowMessage(QString::fromUtf8(ok ? success : failure), kTitle, MsgButtons::Ok);
-        ui.OperationFinished(op, ok ? Outcome::Succeeded : Outcome::Failed);
-    }
-
-    OutcomeTap tap;
-    IUserInterface& ui;
+    IMessages& messages;
+    ISessionControls& controls;
     DeviceSettings& settings;
+    OutcomeListeners outcomes;
+    Reporting report;
     ConfigImage image{};
     ProtocolLink link;
     ConfigSequences config;
@@ -114,11 +66,9 @@ struct DeviceSession::Impl {
     QString version;
 };
 
-DeviceSession::DeviceSession(IPort& port, ITimeSource& time, IUserInterface& ui,
+DeviceSession::DeviceSession(IPort& port, ITimeSource& time, SessionFrontEnd frontEnd,
                              DeviceSettings& settings)
-    : m_impl(std::make_unique<Impl>(port, time, ui, settings)) {
-    m_impl->link.SetDispatch([this](const ReplyRecord& reply) { DispatchReply(reply); });
-}
+    : m_impl(std::make_unique<Impl>(port, time, frontEnd, settings)) {}
 
 DeviceSession::~DeviceSession() = default;
 
@@ -142,8 +92,8 @@ void DeviceSession::btn7Click(const QString& password) {
 
 void DeviceSession::btn_stopClick() {
     m_impl->link.Sender().StopResend();
-    m_impl->ui.SetLoginEnabled(false);
-    m_impl->ui.SetDeviceControlsEnabled(false);
+    m_impl->controls.SetLoginEnabled(false);
+    m_impl->controls.SetDeviceControlsEnabled(false);
     m_impl->history.RaiseAbort();
 }
 
@@ -153,84 +103,18 @@ std::optional<Operation> DeviceSession::AbortPending() {
     sender.AbandonRequest();
     if (code == 0) return std::nullopt;
     const std::optional<Operation> op = CommandSender::OperationOf(code);
-    if (op) m_impl->ui.OperationFinished(*op, Outcome::Aborted);
+    if (op) m_impl->outcomes.OperationFinished(*op, Outcome::Aborted);
     return op;
 }
 
 void DeviceSession::DispatchReply(const ReplyRecord& reply) {
-    Impl& d = *m_impl;
-    switch (reply.command) {
-        case cmd_login:
-            if (!d.Expected(cmd_login)) break;
-            if (Succeeded(reply)) {
-                StoreReply(d.image, kLoginReplyOffset, reply);
-                d.config.ForgetLeftErased();
-                d.ui.SetDeviceControlsEnabled(true);
-                const ModelInfo info = SetupForModel(d.settings, reply);
-                d.model = info.model;
-                d.version = info.version;
-                d.ui.ShowMessage(QStringLiteral("密码正确"), kTitle, MsgButtons::Ok);
-                d.ui.OperationFinished(Operation::Login, Outcome::Succeeded);
-            } else {
-                d.ui.ShowMessage(QStringLiteral("密码错误"), kTitle, MsgButtons::Ok);
-                d.ui.OperationFinished(Operation::Login, Outcome::Failed);
-            }
-            break;
-        case cmd_write_block:
-            d.config.OnWriteReply(reply);
-            break;
-        case cmd_read_block:
-            d.config.OnReadReply(reply);
-            break;
-        case cmd_erase_block:
-            d.config.OnEraseReply(reply);
-            break;
-        case cmd_write_done:
-            d.config.OnWriteDoneReply(reply);
-            break;
-        case cmd_factory_reset:
-            if (!d.Expected(reply.command)) break;
-            d.ShowOutcome(reply, Operation::FactoryReset, "工厂化成功", "工厂化失败");
-            break;
-        case cmd_history_count:
-            d.history.OnCountReply(reply);
-            break;
-        case cmd_history_page:
-            d.history.OnPageReply(reply);
-            break;
-        case cmd_current_data:
-            if (!d.Expected(reply.command)) break;
-            d.operations.OnCurrentDataReply(reply);
-            break;
-        case cmd_relay:
-            if (!d.Expected(reply.command)) break;
-            d.ShowOutcome(reply, Operation::Relay, "操作成功", "继电器操作失败");
-            break;
-        case cmd_debug_mode:
-            // The switch-off request gets the same texts.
-            if (!d.Expected(reply.command)) break;
-            d.ShowOutcome(reply, Operation::DebugMode, "开启调试模式成功", "开启调试模式失败");
-            break;
-        case cmd_debug_data:
-            d.operations.OnDebugData(reply);
-            break;
-        case cmd_set_time:
-            if (!d.Expected(reply.command)) break;
-            d.ShowOutcome(reply, Operation::SetTime, "设置时间成功", "设置时间失败");
-            break;
-        case cmd_get_time:
-            if (!d.Expected(reply.command)) break;
-            d.operations.OnGetTimeReply(reply);
-            break;
-        default:
-            break;  // unknown codes: the guard keeps them from stopping the resend timer
-    }
+    m_impl->link.Dispatcher().DispatchReply(reply);
 }
 
 int DeviceSession::AddOutcomeListener(OutcomeListener listener) {
-    return m_impl->tap.Add(std::move(listener));
+    return m_impl->outcomes.Add(std::move(listener));
 }
-void DeviceSession::RemoveOutcomeListener(int id) { m_impl->tap.Remove(id); }
+void DeviceSession::RemoveOutcomeListener(int id) { m_impl->outcomes.Remove(id); }
 
 ISender& DeviceSession::Sender() { return m_impl->link.Sender(); }
 CommandSender& DeviceSession::Commands() { return m_impl->link.Sender(); }

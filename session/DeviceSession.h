@@ -1,5 +1,5 @@
 // The toolkit-free heart of the tool: receiver, sender, dispatcher and the sequences,
-// wired to a port, a time source and a user interface. The window and the command-line
+// wired to a port, a time source and a front end. The window and the command-line
 // program are thin front ends over it.
 #pragma once
 
@@ -14,8 +14,11 @@
 #include "operations/DirectOperations.h"
 #include "operations/HistoryQuery.h"
 #include "protocol/Frame.h"
-#include "protocol/Interfaces.h"
+#include "protocol/Outcome.h"
+#include "protocol/Port.h"
 #include "protocol/Sender.h"
+#include "protocol/TimeSource.h"
+#include "session/SessionFrontEnd.h"
 
 namespace r4t8 {
 class CommandSender;
@@ -26,7 +29,8 @@ namespace r4t8 {
 
 class DeviceSession {
   public:
-    DeviceSession(IPort& port, ITimeSource& time, IUserInterface& ui, DeviceSettings& settings);
+    DeviceSession(IPort& port, ITimeSource& time, SessionFrontEnd frontEnd,
+                  DeviceSettings& settings);
     ~DeviceSession();
 
     // The port's receive event: one byte per call in the program, any count in tests.
@@ -56,11 +60,12 @@ class DeviceSession {
     QString Model() const;
     QString Version() const;
 
-    // The routing of every correct reply by its command code (called by the receiver).
+    // The routing of every correct reply by its command code (called by the receiver): to the
+    // handlers the login, the configuration sequences and the operations registered.
     void DispatchReply(const ReplyRecord& reply);
 
-    // Called after the front end has been told of each outcome (IUserInterface::
-    // OperationFinished), for code that chains sequences (backup, write, verify).
+    // Called after the front end has been told of each outcome (IOutcomes::OperationFinished),
+    // for code that chains sequences (backup, write, verify).
     using OutcomeListener = std::function<void(Operation op, Outcome outcome)>;
     int AddOutcomeListener(OutcomeListener listener);
     void RemoveOutcomeListener(int id);

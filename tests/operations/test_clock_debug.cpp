@@ -16,7 +16,7 @@ class DirectTest : public ::testing::Test {
     RecordingSender sender;
     FakeUserInterface ui;
     FakeTimeSource time;
-    DirectOperations ops{sender, ui, time};
+    DirectOperations ops{sender, ui, ui, time};
 };
 
 // Clock

@@ -38,7 +38,7 @@ class CurrentDataTest : public ::testing::Test {
     RecordingSender sender;
     FakeUserInterface ui;
     FakeTimeSource time;
-    DirectOperations ops{sender, ui, time};
+    DirectOperations ops{sender, ui, ui, time};
 };
 
 TEST_F(CurrentDataTest, RequestFrameIsTheKnownOne) {

@@ -38,7 +38,7 @@ TEST(DirectFuzz, CurrentDataReplies) {
     RecordingSender sender;
     FakeUserInterface ui;
     FakeTimeSource time;
-    DirectOperations ops(sender, ui, time);
+    DirectOperations ops(sender, ui, ui, time);
     for (int round = 0; round < kRounds; ++round) {
         ops.OnCurrentDataReply(RandomRecord(rng, cmd_current_data));
         for (int column = 9; column <= 11; ++column)
@@ -68,7 +68,7 @@ TEST(DirectFuzz, DebugFormatterAndClock) {
     RecordingSender sender;
     FakeUserInterface ui;
     FakeTimeSource time;
-    DirectOperations ops(sender, ui, time);
+    DirectOperations ops(sender, ui, ui, time);
     for (int round = 0; round < kRounds; ++round) {
         Bytes bytes(rng() % 300);
         for (auto& b : bytes) b = static_cast<uint8_t>(rng());

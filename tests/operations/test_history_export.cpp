@@ -65,7 +65,7 @@ class ExportTest : public ::testing::Test {
     QTemporaryDir dir;
     FakeUserInterface ui;
     FakeTimeSource time;
-    HistoryExport exporter{ui, time};
+    HistoryExport exporter{ui, ui, time};
     bool abort = false;
 };
 

@@ -71,7 +71,7 @@ class HistoryQueryTest : public ::testing::Test {
     RecordingSender sender;
     FakeUserInterface ui;
     FakeTimeSource time;
-    HistoryQuery query{sender, ui, time};
+    HistoryQuery query{sender, ui, ui, time};
 };
 
 TEST_F(HistoryQueryTest, StartSendsTheDateRangeAndResets) {

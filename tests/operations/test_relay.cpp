@@ -29,7 +29,7 @@ class RelayTest : public ::testing::Test {
     RecordingSender sender;
     FakeUserInterface ui;
     FakeTimeSource time;
-    DirectOperations ops{sender, ui, time};
+    DirectOperations ops{sender, ui, ui, time};
 };
 
 TEST_F(RelayTest, WorkedFrames) {

@@ -7,7 +7,8 @@
 
 #include "config/RawBlocks.h"
 #include "protocol/Frame.h"
-#include "protocol/Interfaces.h"
+#include "protocol/Port.h"
+#include "protocol/TimeSource.h"
 #include "session/DeviceSession.h"
 
 namespace r4t8::testing {

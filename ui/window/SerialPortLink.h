@@ -5,7 +5,7 @@
 #include <QObject>
 #include <functional>
 
-#include "protocol/Interfaces.h"
+#include "protocol/Port.h"
 #include "serial/SerialComm.h"
 #include "ui/window/SerialLink.h"
 

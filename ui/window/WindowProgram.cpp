@@ -1,6 +1,7 @@
 #include "ui/window/WindowProgram.h"
 
 #include "serial/PortList.h"
+#include "ui/window/WindowUserInterface.h"
 
 namespace r4t8 {
 
@@ -36,10 +37,9 @@ WindowProgram::WindowProgram(IMessagePresenter* presenter, IFileChooser* files,
     m_window->AttachSession(m_session.get());
     m_window->AttachLiveData(m_session.get());
     m_watcher = std::make_unique<PortWatcher>(nullptr, std::move(ports));
-    QObject::connect(m_watcher.get(), &PortWatcher::PortsChanged, m_window.get(),
-                     [this](const std::vector<PortInfo>& now) {
-                         m_window->UpdatePortList(Choices(now));
-                     });
+    QObject::connect(
+        m_watcher.get(), &PortWatcher::PortsChanged, m_window.get(),
+        [this](const std::vector<PortInfo>& now) { m_window->UpdatePortList(Choices(now)); });
     m_link->SetReceiver([this](const uint8_t* buffer, uint16_t length) {
         // The read thread's stamp lets the guard tell a late duplicate from a reply.
         m_session->cm1ReceiveData(buffer, length, m_link->Comm().CurrentArrivalUs());

@@ -14,11 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/SimProcess.h"
-#include "tests/tools/ctl/CtlProcess.h"
 #include "config/RawBlocks.h"
 #include "config/SetupForModel.h"
+#include "protocol/Frame.h"
 #include "safety/ConfigArchive.h"
+#include "tests/support/SimProcess.h"
+#include "tests/tools/ctl/CtlProcess.h"
 #include "ui/file/ProfileFile.h"
 
 namespace r4t8 {
@@ -382,6 +383,38 @@ TEST_F(CtlE2e, DiffListsExactlyTheChangedFields) {
     const std::vector<uint8_t> all = Requests(sim);
     EXPECT_EQ(std::vector<uint8_t>(all.begin() + static_cast<long>(before), all.end()),
               Concat({kReads}));
+}
+
+// The relay's numbers reach the frame as typed; what a mode does not use is not asked for.
+TEST_F(CtlE2e, RelayCommandsSendTheirFrames) {
+    SimProcess sim;
+    StartSim(sim, {});
+    const std::vector<std::pair<std::vector<std::string>, Bytes>> cases = {
+        {{"relay", "close", "20"}, BuildRelayCloseFrame(20)},
+        {{"relay", "close", "9999"}, BuildRelayCloseFrame(9999)},
+        {{"relay", "pulse", "3", "2", "255"}, BuildRelayPulseFrame(3, 2, 255)},
+        {{"relay", "open"}, BuildRelayReleaseFrame()},
+    };
+    for (const auto& [args, frame] : cases) {
+        SCOPED_TRACE(args[1]);
+        const CtlResult r = Ctl(sim, args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::vector<Bytes> received;
+        for (const auto& e : sim.Log())
+            if (!e.sent) received.push_back(e.bytes);
+        ASSERT_FALSE(received.empty());
+        EXPECT_EQ(received.back(), frame);
+    }
+    const size_t requests = Requests(sim).size();
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"relay", "close", "12345"},
+          {"relay", "close", "-1"},
+          {"relay", "pulse", "1", "2"},
+          {"relay", "close", "\xd9\xa3"},
+          {"relay", "shut"}}) {
+        EXPECT_EQ(Ctl(sim, args).status, 2) << args.back();
+    }
+    EXPECT_EQ(Requests(sim).size(), requests);  // usage errors send nothing
 }
 
 TEST_F(CtlE2e, ExitStatusOfFailuresAndUsageErrors) {

@@ -212,7 +212,7 @@ TEST_F(WindowTest, DebugPageButtons) {
 }
 
 TEST_F(WindowTest, WhatTheSessionShows) {
-    IUserInterface& ui = window->UserInterface();
+    auto& ui = window->UserInterface();
     ui.SetStatusText(2, "正在接收历史数据");
     EXPECT_EQ(window->StatusText(2), "正在接收历史数据");
     ui.SetProgress(40);
