@@ -25,6 +25,7 @@
 
 #include "SimOptions.h"
 #include "SimServer.h"
+#include "packaging/identity/ProgramIdentity.h"
 
 using namespace r4t8;
 using namespace r4t8::sim;
@@ -414,6 +415,10 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::fputs(SimHelpText().c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::fputs(r4t8::VersionText(QStringLiteral("r4t8-sim")).toLocal8Bit().constData(), stdout);
         return 0;
     }
 
