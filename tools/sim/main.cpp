@@ -27,6 +27,7 @@
 #include "DemoSite.h"
 #include "SimOptions.h"
 #include "SimServer.h"
+#include "packaging/identity/ProgramIdentity.h"
 
 using namespace r4t8;
 using namespace r4t8::sim;
@@ -431,6 +432,10 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::fputs(SimHelpText().c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::fputs(r4t8::VersionText(QStringLiteral("r4t8-sim")).toLocal8Bit().constData(), stdout);
         return 0;
     }
 
