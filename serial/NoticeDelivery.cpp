@@ -1,0 +1,178 @@
+#include "serial/NoticeDelivery.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QMetaMethod>
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "serial/SerialComm.h"
+
+namespace r4t8::detail {
+
+namespace {
+
+QEvent::Type wakeEventType() {
+    static const auto kType = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return kType;
+}
+
+}  // namespace
+
+int64_t MonotonicNowUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Shared with the threads, which may outlive the owner after a failed join: the receiver is
+// cleared under the lock before it goes, and the wake is posted under the same lock.
+class NoticeDelivery::Inbox {
+  public:
+    explicit Inbox(QObject* receiver) : m_receiver(receiver) {}
+
+    void Post(Notice n) {
+        std::lock_guard lock(m_mutex);
+        m_items.push_back(std::move(n));
+        if (m_wakePending || !m_receiver) return;
+        m_wakePending = true;
+        QCoreApplication::postEvent(m_receiver, new QEvent(wakeEventType()));
+    }
+    std::vector<Notice> Take() {
+        std::vector<Notice> out;
+        std::lock_guard lock(m_mutex);
+        out.swap(m_items);
+        m_wakePending = false;
+        return out;
+    }
+    void Detach() {
+        std::lock_guard lock(m_mutex);
+        m_receiver = nullptr;
+        m_items.clear();
+    }
+
+  private:
+    std::mutex m_mutex;
+    std::vector<Notice> m_items;
+    bool m_wakePending = false;
+    QObject* m_receiver;
+};
+
+class NoticeDelivery::SessionSink : public INoticeSink {
+  public:
+    SessionSink(std::shared_ptr<Inbox> inbox, uint64_t generation)
+        : m_inbox(std::move(inbox)), m_generation(generation) {}
+    void Post(Notice notice) override {
+        notice.generation = m_generation;
+        m_inbox->Post(std::move(notice));
+    }
+
+  private:
+    std::shared_ptr<Inbox> m_inbox;
+    uint64_t m_generation;
+};
+
+NoticeDelivery::NoticeDelivery(TComm& owner)
+    : m_owner(owner),
+      m_dataSignal(QMetaMethod::fromSignal(&TComm::OnReceiveData)),
+      m_inbox(std::make_shared<Inbox>(this)) {}
+
+NoticeDelivery::~NoticeDelivery() { m_inbox->Detach(); }
+
+std::shared_ptr<INoticeSink> NoticeDelivery::NewSession() {
+    return std::make_shared<SessionSink>(m_inbox, ++m_generation);
+}
+
+void NoticeDelivery::Discard() {
+    ++m_generation;
+    m_pending.clear();
+}
+
+bool NoticeDelivery::event(QEvent* e) {
+    if (e->type() != wakeEventType()) return QObject::event(e);
+    takeNotices();
+    return true;
+}
+
+void NoticeDelivery::takeNotices() {
+    for (Notice& n : m_inbox->Take())
+        if (n.generation == m_generation) m_pending.push_back(std::move(n));
+    deliverPending();
+}
+
+// A handler's nested event loop enters here again and carries on with the next queued piece,
+// so the order posted is kept either way; a handler that closes the port empties the queue.
+void NoticeDelivery::deliverPending() {
+    while (!m_pending.empty()) {
+        Notice& n = m_pending.front();
+        if (n.generation != m_generation) {
+            m_pending.pop_front();
+        } else if (n.kind == Notice::Kind::ReceiveData) {
+            deliverChunk(n);
+        } else {
+            const Notice::Kind kind = n.kind;
+            const uint32_t value = n.value;
+            m_pending.pop_front();
+            raiseEvent(kind, value);
+        }
+    }
+}
+
+// Once a byte with InputLen 1: the callback comes first, the signal only when connected.
+void NoticeDelivery::deliverChunk(Notice& n) {
+    // Copied out first: a nested delivery may pop or append to the queue.
+    const qsizetype piece = std::max<qsizetype>(n.chunk, 1);
+    const auto len = static_cast<uint16_t>(std::min(piece, n.data.size() - n.offset));
+    uint8_t small[64];
+    QByteArray large;
+    const uint8_t* chunk = small;
+    if (len <= sizeof small) {
+        std::memcpy(small, n.data.constData() + n.offset, len);
+    } else {
+        large = n.data.mid(n.offset, len);
+        chunk = reinterpret_cast<const uint8_t*>(large.constData());
+    }
+    n.offset += len;
+    const int64_t arrivalUs = n.arrivalUs;
+    if (n.offset >= n.data.size()) m_pending.pop_front();
+
+    TComm& c = m_owner;
+    // A nested delivery inside the handler sets its own; restored after it for the signal.
+    c.m_currentArrivalUs = arrivalUs;
+    if (c.m_onReceiveData) c.m_onReceiveData(c, chunk, len);
+    c.m_currentArrivalUs = arrivalUs;
+    if (c.isSignalConnected(m_dataSignal)) {
+        if (large.isNull()) large = QByteArray(reinterpret_cast<const char*>(small), len);
+        Q_EMIT c.OnReceiveData(large);
+    }
+}
+
+void NoticeDelivery::raiseEvent(Notice::Kind kind, uint32_t value) {
+    TComm& c = m_owner;
+    switch (kind) {
+        case Notice::Kind::ReceiveError:
+            if (c.m_onReceiveError) c.m_onReceiveError(c, value);
+            Q_EMIT c.OnReceiveError(value);
+            break;
+        case Notice::Kind::ModemStateChange:
+            if (c.m_onModemStateChange) c.m_onModemStateChange(c, value);
+            Q_EMIT c.OnModemStateChange(value);
+            break;
+        case Notice::Kind::RequestHangup:
+            if (c.m_onRequestHangup) c.m_onRequestHangup(c);
+            Q_EMIT c.OnRequestHangup();
+            break;
+        case Notice::Kind::SendDataEmpty:
+            if (c.m_onSendDataEmpty) c.m_onSendDataEmpty(c);
+            Q_EMIT c.OnSendDataEmpty();
+            break;
+        case Notice::Kind::ReceiveData:
+            break;
+    }
+}
+
+}  // namespace r4t8::detail
