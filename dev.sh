@@ -15,6 +15,8 @@ cd "$(dirname "$0")"
 # comes with libqt6gui6, a dependency of qt6-base-dev.
 PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
           libgtest-dev libgmock-dev libbenchmark-dev fonts-wqy-microhei qt6-translations-l10n
+          # the port list follows plugging through udev's monitor
+          libudev-dev
           # workbook readers of the export tests
           python3-xlrd libreoffice-calc-nogui
           # GUI tests on a real X server: input events, window properties, screenshots
