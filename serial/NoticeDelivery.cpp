@@ -76,8 +76,10 @@ class NoticeDelivery::SessionSink : public INoticeSink {
     uint64_t m_generation;
 };
 
+// A child of the owner, so that it follows the owner to another thread.
 NoticeDelivery::NoticeDelivery(TComm& owner)
-    : m_owner(owner),
+    : QObject(&owner),
+      m_owner(owner),
       m_dataSignal(QMetaMethod::fromSignal(&TComm::OnReceiveData)),
       m_inbox(std::make_shared<Inbox>(this)) {}
 
