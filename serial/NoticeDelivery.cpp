@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -38,16 +39,19 @@ class NoticeDelivery::Inbox {
     void Post(Notice n) {
         std::lock_guard lock(m_mutex);
         m_items.push_back(std::move(n));
-        if (m_wakePending || !m_receiver) return;
-        m_wakePending = true;
-        QCoreApplication::postEvent(m_receiver, new QEvent(wakeEventType()));
+        if (m_wake || !m_receiver) return;
+        auto* wake = new QEvent(wakeEventType());
+        m_wake = wake;
+        QCoreApplication::postEvent(m_receiver, wake);
     }
-    std::vector<Notice> Take() {
-        std::vector<Notice> out;
+    // The notices the wake `e` was posted for; nothing when `e` is another event. The wake is
+    // known by its address, under the lock the poster held: that lock, not Qt's own (which
+    // ThreadSanitizer cannot see), orders the poster's writes before Qt deletes the event.
+    std::optional<std::vector<Notice>> TakeFor(const QEvent* e) {
         std::lock_guard lock(m_mutex);
-        out.swap(m_items);
-        m_wakePending = false;
-        return out;
+        if (!e || e != m_wake) return std::nullopt;
+        m_wake = nullptr;
+        return std::exchange(m_items, {});
     }
     void Detach() {
         std::lock_guard lock(m_mutex);
@@ -58,7 +62,7 @@ class NoticeDelivery::Inbox {
   private:
     std::mutex m_mutex;
     std::vector<Notice> m_items;
-    bool m_wakePending = false;
+    const QEvent* m_wake = nullptr;  // posted and not yet delivered
     QObject* m_receiver;
 };
 
@@ -95,15 +99,12 @@ void NoticeDelivery::Discard() {
 }
 
 bool NoticeDelivery::event(QEvent* e) {
-    if (e->type() != wakeEventType()) return QObject::event(e);
-    takeNotices();
-    return true;
-}
-
-void NoticeDelivery::takeNotices() {
-    for (Notice& n : m_inbox->Take())
+    std::optional<std::vector<Notice>> notices = m_inbox->TakeFor(e);
+    if (!notices) return QObject::event(e);
+    for (Notice& n : *notices)
         if (n.generation == m_generation) m_pending.push_back(std::move(n));
     deliverPending();
+    return true;
 }
 
 // A handler's nested event loop enters here again and carries on with the next queued piece,

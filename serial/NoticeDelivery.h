@@ -40,7 +40,6 @@ class NoticeDelivery : public QObject {
     class Inbox;
     class SessionSink;
 
-    void takeNotices();
     void deliverPending();
     void deliverChunk(Notice& n);
     void raiseEvent(Notice::Kind kind, uint32_t value);
