@@ -1,13 +1,11 @@
 #include "serial/NoticeDelivery.h"
 
-#include <QCoreApplication>
-#include <QEvent>
 #include <QMetaMethod>
+#include <QSocketNotifier>
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <mutex>
-#include <optional>
 #include <utility>
 #include <vector>
 
@@ -15,55 +13,48 @@
 
 namespace r4t8::detail {
 
-namespace {
-
-QEvent::Type wakeEventType() {
-    static const auto kType = static_cast<QEvent::Type>(QEvent::registerEventType());
-    return kType;
-}
-
-}  // namespace
-
 int64_t MonotonicNowUs() {
     return std::chrono::duration_cast<std::chrono::microseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
-// Shared with the threads, which may outlive the owner after a failed join: the receiver is
-// cleared under the lock before it goes, and the wake is posted under the same lock.
+// Shared with the threads, which may outlive the owner after a failed join: once closed it
+// takes nothing more.
 class NoticeDelivery::Inbox {
   public:
-    explicit Inbox(QObject* receiver) : m_receiver(receiver) {}
+    explicit Inbox(std::unique_ptr<IWakeSignal> wake) : m_wake(std::move(wake)) {}
 
+    int Descriptor() const { return m_wake->Descriptor(); }
     void Post(Notice n) {
-        std::lock_guard lock(m_mutex);
-        m_items.push_back(std::move(n));
-        if (m_wake || !m_receiver) return;
-        auto* wake = new QEvent(wakeEventType());
-        m_wake = wake;
-        QCoreApplication::postEvent(m_receiver, wake);
+        bool wake = false;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_closed) return;
+            m_items.push_back(std::move(n));
+            wake = !std::exchange(m_wakePending, true);
+        }
+        if (wake) m_wake->Signal();
     }
-    // The notices the wake `e` was posted for; nothing when `e` is another event. The wake is
-    // known by its address, under the lock the poster held: that lock, not Qt's own (which
-    // ThreadSanitizer cannot see), orders the poster's writes before Qt deletes the event.
-    std::optional<std::vector<Notice>> TakeFor(const QEvent* e) {
+    // Quiets the wake-up first: whatever is posted after the lock below signals it again.
+    std::vector<Notice> Take() {
+        m_wake->Clear();
         std::lock_guard lock(m_mutex);
-        if (!e || e != m_wake) return std::nullopt;
-        m_wake = nullptr;
+        m_wakePending = false;
         return std::exchange(m_items, {});
     }
-    void Detach() {
+    void Close() {
         std::lock_guard lock(m_mutex);
-        m_receiver = nullptr;
+        m_closed = true;
         m_items.clear();
     }
 
   private:
+    const std::unique_ptr<IWakeSignal> m_wake;
     std::mutex m_mutex;
     std::vector<Notice> m_items;
-    const QEvent* m_wake = nullptr;  // posted and not yet delivered
-    QObject* m_receiver;
+    bool m_wakePending = false;
+    bool m_closed = false;
 };
 
 class NoticeDelivery::SessionSink : public INoticeSink {
@@ -84,12 +75,25 @@ class NoticeDelivery::SessionSink : public INoticeSink {
 NoticeDelivery::NoticeDelivery(TComm& owner)
     : QObject(&owner),
       m_owner(owner),
-      m_dataSignal(QMetaMethod::fromSignal(&TComm::OnReceiveData)),
-      m_inbox(std::make_shared<Inbox>(this)) {}
+      m_dataSignal(QMetaMethod::fromSignal(&TComm::OnReceiveData)) {}
 
-NoticeDelivery::~NoticeDelivery() { m_inbox->Detach(); }
+NoticeDelivery::~NoticeDelivery() {
+    delete m_wakeNotifier;
+    if (m_inbox) m_inbox->Close();
+}
 
-std::shared_ptr<INoticeSink> NoticeDelivery::NewSession() {
+std::shared_ptr<INoticeSink> NoticeDelivery::NewSession(OpenFailure& failure) {
+    if (!m_inbox) {
+        int err = 0;
+        std::unique_ptr<IWakeSignal> wake = MakeWakeSignal(err);
+        if (!wake) {
+            failure = {OpenFailure::Step::Events, err};
+            return nullptr;
+        }
+        m_inbox = std::make_shared<Inbox>(std::move(wake));
+        m_wakeNotifier = new QSocketNotifier(m_inbox->Descriptor(), QSocketNotifier::Read, this);
+        connect(m_wakeNotifier, &QSocketNotifier::activated, this, &NoticeDelivery::takeNotices);
+    }
     return std::make_shared<SessionSink>(m_inbox, ++m_generation);
 }
 
@@ -98,59 +102,53 @@ void NoticeDelivery::Discard() {
     m_pending.clear();
 }
 
-bool NoticeDelivery::event(QEvent* e) {
-    std::optional<std::vector<Notice>> notices = m_inbox->TakeFor(e);
-    if (!notices) return QObject::event(e);
-    for (Notice& n : *notices)
+void NoticeDelivery::takeNotices() {
+    for (Notice& n : m_inbox->Take())
         if (n.generation == m_generation) m_pending.push_back(std::move(n));
     deliverPending();
-    return true;
 }
 
 // A handler's nested event loop enters here again and carries on with the next queued piece,
 // so the order posted is kept either way; a handler that closes the port empties the queue.
 void NoticeDelivery::deliverPending() {
+    TComm& c = m_owner;
     while (!m_pending.empty()) {
         Notice& n = m_pending.front();
         if (n.generation != m_generation) {
             m_pending.pop_front();
-        } else if (n.kind == Notice::Kind::ReceiveData) {
-            deliverChunk(n);
-        } else {
+            continue;
+        }
+        if (n.kind != Notice::Kind::ReceiveData) {
             const Notice::Kind kind = n.kind;
             const uint32_t value = n.value;
             m_pending.pop_front();
             raiseEvent(kind, value);
+            continue;
         }
-    }
-}
-
-// Once a byte with InputLen 1: the callback comes first, the signal only when connected.
-void NoticeDelivery::deliverChunk(Notice& n) {
-    // Copied out first: a nested delivery may pop or append to the queue.
-    const qsizetype piece = std::max<qsizetype>(n.chunk, 1);
-    const auto len = static_cast<uint16_t>(std::min(piece, n.data.size() - n.offset));
-    uint8_t small[64];
-    QByteArray large;
-    const uint8_t* chunk = small;
-    if (len <= sizeof small) {
-        std::memcpy(small, n.data.constData() + n.offset, len);
-    } else {
-        large = n.data.mid(n.offset, len);
-        chunk = reinterpret_cast<const uint8_t*>(large.constData());
-    }
-    n.offset += len;
-    const int64_t arrivalUs = n.arrivalUs;
-    if (n.offset >= n.data.size()) m_pending.pop_front();
-
-    TComm& c = m_owner;
-    // A nested delivery inside the handler sets its own; restored after it for the signal.
-    c.m_currentArrivalUs = arrivalUs;
-    if (c.m_onReceiveData) c.m_onReceiveData(c, chunk, len);
-    c.m_currentArrivalUs = arrivalUs;
-    if (c.isSignalConnected(m_dataSignal)) {
-        if (large.isNull()) large = QByteArray(reinterpret_cast<const char*>(small), len);
-        Q_EMIT c.OnReceiveData(large);
+        // Once a byte with InputLen 1, so kept in this loop. Copied out first: a nested
+        // delivery may pop or append to the queue.
+        const auto len =
+            static_cast<uint16_t>(std::min<qsizetype>(n.chunk, n.data.size() - n.offset));
+        uint8_t small[64];
+        QByteArray large;
+        const uint8_t* chunk = small;
+        if (len <= sizeof small) {
+            std::memcpy(small, n.data.constData() + n.offset, len);
+        } else {
+            large = n.data.mid(n.offset, len);
+            chunk = reinterpret_cast<const uint8_t*>(large.constData());
+        }
+        n.offset += std::max<uint16_t>(len, 1);
+        const int64_t arrivalUs = n.arrivalUs;
+        if (n.offset >= n.data.size()) m_pending.pop_front();
+        // A nested delivery inside the handler sets its own; restored after it for the signal.
+        c.m_currentArrivalUs = arrivalUs;
+        if (c.m_onReceiveData) c.m_onReceiveData(c, chunk, len);
+        c.m_currentArrivalUs = arrivalUs;
+        if (c.isSignalConnected(m_dataSignal)) {
+            if (large.isNull()) large = QByteArray(reinterpret_cast<const char*>(small), len);
+            Q_EMIT c.OnReceiveData(large);
+        }
     }
 }
 

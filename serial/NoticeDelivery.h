@@ -8,6 +8,9 @@
 #include <memory>
 
 #include "serial/Notice.h"
+#include "serial/PortBackend.h"
+
+class QSocketNotifier;
 
 namespace r4t8 {
 
@@ -15,11 +18,11 @@ class TComm;
 
 namespace detail {
 
-// The threads queue their notices in a shared inbox; the first one into an empty inbox posts one
-// event to this object, and that event takes however many piled up meanwhile, so a fast line does
-// not flood the event loop. It raises the owner's events, received bytes in pieces of the
-// notice's `chunk`. A handler may run a nested event loop (a modal box): delivery goes on inside
-// it, in order.
+// The threads queue their notices in a shared inbox; the first one into an empty inbox signals a
+// wake-up that a socket notifier watches, and that takes however many piled up meanwhile, so a
+// fast line does not flood the event loop. It raises the owner's events, received bytes in
+// pieces of the notice's `chunk`. A handler may run a nested event loop (a modal box): delivery
+// goes on inside it, in order.
 class NoticeDelivery : public QObject {
     Q_OBJECT
 
@@ -29,24 +32,23 @@ class NoticeDelivery : public QObject {
     ~NoticeDelivery() override;
 
     // Where a new session's threads post; whatever earlier sessions still post is dropped.
-    std::shared_ptr<INoticeSink> NewSession();
+    // Null with `failure` set when the wake-up cannot be made (the first session makes it).
+    std::shared_ptr<INoticeSink> NewSession(OpenFailure& failure);
     // Drops everything queued or half delivered: the session is closed.
     void Discard();
-
-  protected:
-    bool event(QEvent* e) override;
 
   private:
     class Inbox;
     class SessionSink;
 
+    void takeNotices();
     void deliverPending();
-    void deliverChunk(Notice& n);
     void raiseEvent(Notice::Kind kind, uint32_t value);
 
     TComm& m_owner;
     const QMetaMethod m_dataSignal;
     std::shared_ptr<Inbox> m_inbox;
+    QSocketNotifier* m_wakeNotifier = nullptr;  // a child; goes before the inbox's descriptor
     uint64_t m_generation = 0;
     std::deque<Notice> m_pending;
 };

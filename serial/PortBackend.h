@@ -66,6 +66,20 @@ class IPortConnection {
     virtual bool SendDataEmpty() const = 0;
 };
 
+// Wakes the owner's event loop from another thread: a descriptor that becomes readable once
+// Signal() was called, until Clear().
+class IWakeSignal {
+  public:
+    virtual ~IWakeSignal() = default;
+    virtual int Descriptor() const = 0;
+    // From any thread.
+    virtual void Signal() = 0;
+    virtual void Clear() = 0;
+};
+
+// Null with the system's error number in `err` when none can be made (descriptors exhausted).
+std::unique_ptr<IWakeSignal> MakeWakeSignal(int& err);
+
 // Opens the device at `path` for this program alone; null with `failure` set when it cannot.
 std::unique_ptr<IPortConnection> OpenPortDevice(const QString& path, OpenFailure& failure);
 

@@ -128,7 +128,8 @@ void TComm::OpenPort() {
 // dropped with it.
 bool TComm::startSession() {
     detail::OpenFailure failure;
-    if (m_port->Start(m_delivery->NewSession(), m_inputLen, failure)) return true;
+    std::shared_ptr<detail::INoticeSink> sink = m_delivery->NewSession(failure);
+    if (sink && m_port->Start(std::move(sink), m_inputLen, failure)) return true;
     m_port.reset();
     m_delivery->Discard();
     failOpen(failure);

@@ -18,11 +18,12 @@
 // when the total time-out (multiplier * InputLen + constant, if not 0) runs out. A read that
 // times out empty just starts again.
 //
-// Delivery: the threads queue their notices and wake the owner's event loop with one posted event
-// for however many piled up meanwhile; the owner hands them out one at a time, a received block
-// in InputLen pieces, so with InputLen 1 every OnReceiveData carries one byte however the line
-// delivered them. A handler may run a nested event loop (a modal box): delivery goes on inside
-// it in order. Notices still queued when the port is closed are dropped.
+// Delivery: the threads queue their notices and wake the owner's event loop through a wake-up
+// descriptor (an eventfd on Linux) that a socket notifier watches, once for however many piled
+// up meanwhile; the owner hands them out one at a time, a received block in InputLen pieces, so
+// with InputLen 1 every OnReceiveData carries one byte however the line delivered them. A
+// handler may run a nested event loop (a modal box): delivery goes on inside it in order.
+// Notices still queued when the port is closed are dropped.
 //
 // Output: the characters of the string up to U+00FF are sent as one byte each (Latin-1).
 #pragma once
