@@ -126,20 +126,18 @@ void TComm::OpenPort() {
 
 // The threads start last, with the line already set; whatever a half-started session posted is
 // dropped with it.
-bool TComm::startSession() {
+void TComm::startSession() {
     detail::OpenFailure failure;
     std::shared_ptr<detail::INoticeSink> sink = m_delivery->NewSession(failure);
-    if (sink && m_port->Start(std::move(sink), m_inputLen, failure)) return true;
+    if (sink && m_port->Start(std::move(sink), m_inputLen, failure)) return;
     m_port.reset();
     m_delivery->Discard();
     failOpen(failure);
-    return false;
 }
 
 void TComm::ClosePort() {
     m_portOpenError.clear();
     if (!PortOpen()) return;
-    // Closed from here on, also for a handler that runs while the threads end.
     std::unique_ptr<detail::IPortConnection> port = std::move(m_port);
     m_delivery->Discard();  // what the closed session posted is no longer wanted
     port.reset();

@@ -202,7 +202,7 @@ class TComm : public QObject {
     void applyTimeouts();
     void clearLastError();
     void failOpen(const detail::OpenFailure& failure);
-    bool startSession();
+    void startSession();
 
     // Raises the events and callbacks from the threads' notices.
     friend class detail::NoticeDelivery;
