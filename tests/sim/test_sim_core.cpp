@@ -159,6 +159,118 @@ TEST(FaultOptions, BadSpecsAreRefusedWholeAndChangeNothing) {
     EXPECT_NE(ApplyFaultSpec(o, "  "), "");
 }
 
+// Every field side by side, so that a comparison also shows what an option should have left
+// alone.
+std::string Describe(const FaultOptions& o) {
+    std::string s = "seed=" + std::to_string(o.seed) + " refusals=";
+    for (const Refusal& r : o.refusals)
+        s += std::to_string(r.command) + ":" + std::to_string(r.occurrence) + ",";
+    s += " dropNext=" + std::to_string(o.dropNext) + " dropRate=" + std::to_string(o.dropRate) +
+         " corruptNext=" + std::to_string(o.corruptNext) +
+         " corruptRate=" + std::to_string(o.corruptRate) +
+         " duplicateNext=" + std::to_string(o.duplicateNext) +
+         " duplicateRate=" + std::to_string(o.duplicateRate) +
+         " delayMs=" + std::to_string(o.delayMs) + " garbage=" + std::to_string(o.garbage) +
+         " strayA5=" + std::to_string(o.strayA5) + " trickleMs=" + std::to_string(o.trickleMs) +
+         " burst=" + std::to_string(o.burst) + " bitflipRate=" + std::to_string(o.bitflipRate) +
+         " pace=" + std::to_string(o.pace) + " hangupAfter=" + std::to_string(o.hangupAfter) +
+         " storeWrong=" + std::to_string(o.storeWrong) + " chaos=" + std::to_string(o.chaos.on) +
+         "/" + std::to_string(o.chaos.seed) + "/" + ChaosModeName(o.chaos.mode) + "/" +
+         std::to_string(o.chaos.maxDelayMs);
+    return s;
+}
+
+struct OptionCase {
+    const char* name;
+    const char* value;
+    void (*expect)(FaultOptions&);
+};
+
+TEST(FaultOptions, EachOptionSetsItsOwnFieldAndNoOther) {
+    // Values away from every default, so that a value landing in the wrong field shows.
+    const OptionCase cases[] = {
+        {"seed", "0x2a", [](FaultOptions& o) { o.seed = 42; }},
+        {"refuse", "cmd_relay:2",
+         [](FaultOptions& o) {
+             o.refusals.push_back({cmd_relay, 2});
+         }},
+        {"drop-next", "3", [](FaultOptions& o) { o.dropNext = 3; }},
+        {"drop-rate", "0.25", [](FaultOptions& o) { o.dropRate = 0.25; }},
+        {"corrupt-checksum-next", "4", [](FaultOptions& o) { o.corruptNext = 4; }},
+        {"corrupt-rate", "0.5", [](FaultOptions& o) { o.corruptRate = 0.5; }},
+        {"duplicate-next", "5", [](FaultOptions& o) { o.duplicateNext = 5; }},
+        {"duplicate-rate", "0.75", [](FaultOptions& o) { o.duplicateRate = 0.75; }},
+        {"delay", "250", [](FaultOptions& o) { o.delayMs = 250; }},
+        {"garbage", "", [](FaultOptions& o) { o.garbage = true; }},
+        {"stray-a5", "on", [](FaultOptions& o) { o.strayA5 = true; }},
+        {"trickle", "7", [](FaultOptions& o) { o.trickleMs = 7; }},
+        {"burst", "1", [](FaultOptions& o) { o.burst = true; }},
+        {"bitflip", "0.125", [](FaultOptions& o) { o.bitflipRate = 0.125; }},
+        {"pace", "true", [](FaultOptions& o) { o.pace = true; }},
+        {"hangup-after", "0", [](FaultOptions& o) { o.hangupAfter = 0; }},
+        {"store-wrong", "", [](FaultOptions& o) { o.storeWrong = true; }},
+        {"chaos", "9",
+         [](FaultOptions& o) {
+             o.chaos.on = true;
+             o.chaos.seed = 9;
+         }},
+        {"chaos-mode", "slow", [](FaultOptions& o) { o.chaos.mode = ChaosMode::Slow; }},
+        {"chaos-max-delay", "1200", [](FaultOptions& o) { o.chaos.maxDelayMs = 1200; }},
+    };
+    for (const OptionCase& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + c.value);
+        FaultOptions o;
+        ASSERT_EQ(ApplyFaultOption(o, c.name, c.value), "");
+        FaultOptions expected;
+        c.expect(expected);
+        EXPECT_EQ(Describe(o), Describe(expected));
+    }
+}
+
+TEST(FaultOptions, OffUndoesWhatWasSetAndARefusedValueChangesNothing) {
+    FaultOptions set;
+    ASSERT_EQ(ApplyFaultSpec(set,
+                             "garbage refuse 18 refuse 0x10:3 hangup-after 2 chaos 4 "
+                             "chaos-mode recoverable"),
+              "");
+    const std::string before = Describe(set);
+
+    const OptionCase offs[] = {
+        {"garbage", "off", [](FaultOptions& o) { o.garbage = false; }},
+        {"refuse", "off", [](FaultOptions& o) { o.refusals.clear(); }},
+        {"hangup-after", "off", [](FaultOptions& o) { o.hangupAfter = -1; }},
+        // Off keeps the seed and the mode for the next "chaos on".
+        {"chaos", "off", [](FaultOptions& o) { o.chaos.on = false; }},
+    };
+    for (const OptionCase& c : offs) {
+        SCOPED_TRACE(c.name);
+        FaultOptions o = set;
+        ASSERT_EQ(ApplyFaultOption(o, c.name, c.value), "");
+        FaultOptions expected = set;
+        c.expect(expected);
+        EXPECT_EQ(Describe(o), Describe(expected));
+    }
+
+    const std::pair<const char*, const char*> refused[] = {
+        {"seed", "-1"},           {"seed", "18446744073709551616"},
+        {"refuse", "18:"},        {"refuse", "cmd_relay:x"},
+        {"drop-next", "1000001"}, {"corrupt-rate", "-0.1"},
+        {"delay", "3600001"},     {"garbage", "maybe"},
+        {"hangup-after", "-1"},   {"chaos", "on"},
+        {"chaos-mode", ""},       {"chaos-max-delay", "1e3"},
+    };
+    for (const auto& [name, value] : refused) {
+        SCOPED_TRACE(std::string(name) + " " + value);
+        FaultOptions o = set;
+        EXPECT_EQ(ApplyFaultOption(o, name, value),
+                  std::string("bad value for ") + name + ": '" + value + "'");
+        EXPECT_EQ(Describe(o), before);
+    }
+    FaultOptions o = set;
+    EXPECT_EQ(ApplyFaultOption(o, "drop", "1"), "unknown fault option: drop");
+    EXPECT_EQ(Describe(o), before);
+}
+
 TEST(SimOptions, ParsesControllerAndFaultOptions) {
     SimOptions o;
     ASSERT_EQ(ParseSimOptions({"--password", "12", "--model=R4T0", "--history-pages", "300",
