@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
-
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -59,8 +58,7 @@ TEST(ParseRequest, AcceptsRuleLengthsAndTheShortRelayLengthsOnly) {
         {"short length on another command", BuildFrameWithLength(cmd_login, {1, 2, 3, 4}, 8),
          false},
         {"length one too long", BuildFrameWithLength(cmd_login, {1, 2, 3, 4}, 10), false},
-        {"bad checksum low", WithByte(login, login.size() - 3, login[login.size() - 3] ^ 1),
-         false},
+        {"bad checksum low", WithByte(login, login.size() - 3, login[login.size() - 3] ^ 1), false},
         {"bad checksum high", WithByte(login, login.size() - 2, login[login.size() - 2] ^ 1),
          false},
         {"too short", Bytes(getTime.begin(), getTime.begin() + 10), false},
@@ -120,8 +118,9 @@ TEST(RequestCollector, DropsAnOverlongFrameAndTakesTheNextOne) {
 
 TEST(FaultOptions, SpecsSetTheirFields) {
     FaultOptions o;
-    ASSERT_EQ(ApplyFaultSpec(o, "drop-next 2 --delay=300 garbage refuse cmd_erase_block:3 "
-                                "bitflip 0.001 refuse 0x10 hangup-after 4 pace"),
+    ASSERT_EQ(ApplyFaultSpec(o,
+                             "drop-next 2 --delay=300 garbage refuse cmd_erase_block:3 "
+                             "bitflip 0.001 refuse 0x10 hangup-after 4 pace"),
               "");
     EXPECT_EQ(o.dropNext, 2);
     EXPECT_EQ(o.delayMs, 300);
@@ -146,9 +145,9 @@ TEST(FaultOptions, SpecsSetTheirFields) {
 }
 
 TEST(FaultOptions, BadSpecsAreRefusedWholeAndChangeNothing) {
-    const char* bad[] = {"drop-rate 1.5", "drop-rate nan", "delay", "delay -1", "nosuch 1",
-                         "refuse 300",    "refuse 18:0",   "refuse cmd_nope", "trickle 5x",
-                         "pace maybe"};
+    const char* bad[] = {"drop-rate 1.5", "drop-rate nan", "delay",       "delay -1",
+                         "nosuch 1",      "refuse 300",    "refuse 18:0", "refuse cmd_nope",
+                         "trickle 5x",    "pace maybe"};
     for (const char* spec : bad) {
         FaultOptions o;
         o.dropNext = 7;
@@ -289,9 +288,12 @@ TEST(SimOptions, ParsesControllerAndFaultOptions) {
     EXPECT_TRUE(demo.demo);
     EXPECT_EQ(demo.memoryFile, "m.bin");
 
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"--password", "12345"}, {"--history-pages", "65536"},
-          {"--bogus"}, {"--delay"}, {"stray"}, {"--model", std::string(300, 'M')}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--password", "12345"},
+                                                 {"--history-pages", "65536"},
+                                                 {"--bogus"},
+                                                 {"--delay"},
+                                                 {"stray"},
+                                                 {"--model", std::string(300, 'M')}}) {
         SimOptions bad;
         EXPECT_NE(ParseSimOptions(args, bad), "") << args[0];
     }
@@ -400,7 +402,7 @@ TEST(LineScheduler, BitFlipsRepeatForASeedAndFollowTheRate) {
 // ---- the controller behind the server, with a fake clock ----
 
 class ServerTest : public ::testing::Test {
-protected:
+  protected:
     ServerTest() : server(controller, [this](const std::string& l) { log.push_back(l); }) {}
 
     // Sends a request and returns every frame that is on the line at `atNs`.
@@ -475,8 +477,7 @@ TEST_F(ServerTest, DropRateRepeatsForTheSameSeed) {
         f.dropRate = 0.5;
         server.SetFaults(f, 0);
         std::string answered;
-        for (int i = 0; i < 64; ++i)
-            answered += Exchange(BuildGetTimeFrame()).empty() ? '.' : 'x';
+        for (int i = 0; i < 64; ++i) answered += Exchange(BuildGetTimeFrame()).empty() ? '.' : 'x';
         return answered;
     };
     const std::string a = pattern(11);
