@@ -5,7 +5,8 @@
 #   ./dev.sh test --asan   the same under AddressSanitizer + UndefinedBehaviorSanitizer
 #   ./dev.sh test --tsan   the serial port component's tests under ThreadSanitizer
 #   ./dev.sh fuzz [SECONDS]  every fuzz target for SECONDS each (tools/fuzz)
-# Options (environment): BUILD_DIR (default build, build-asan, build-tsan),
+#   ./dev.sh package   build the .deb (release, no tests) in build-package and check it
+# Options (environment): BUILD_DIR (default build, build-asan, build-tsan, build-package),
 # R4T8_SANITIZE=asan|tsan (same as the flags), JOBS.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -13,18 +14,24 @@ cd "$(dirname "$0")"
 # Everything a clean Debian 12 needs (apt-get runs with --no-install-recommends, so nothing
 # arrives unasked): tools/fresh-root checks the list on a new root. Qt's xcb platform plugin
 # comes with libqt6gui6, a dependency of qt6-base-dev.
-PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
-          libgtest-dev libgmock-dev libbenchmark-dev fonts-wqy-microhei qt6-translations-l10n
+# libudev-dev: the port list follows plugging through udev's monitor
+BUILD_PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev
+                libgl-dev libudev-dev)
+PACKAGES=("${BUILD_PACKAGES[@]}" libgtest-dev libgmock-dev libbenchmark-dev fonts-wqy-microhei qt6-translations-l10n
           # workbook readers of the export tests
           python3-xlrd libreoffice-calc-nogui
           # GUI tests on a real X server: input events, window properties, screenshots
           xvfb xauth xdotool x11-utils imagemagick)
 # The fuzz targets need clang with its sanitizer runtimes.
 FUZZ_PACKAGES=(clang libclang-rt-dev)
+# The .deb: dpkg-shlibdeps works out its dependencies, help2man writes the manual pages, and the
+# rest check the package and its desktop files.
+PACKAGE_TOOLS=(dpkg-dev help2man lintian desktop-file-utils appstream)
 
-install_missing() {
+# The given packages that are not installed yet.
+install_packages() {
     local missing=()
-    for p in "${PACKAGES[@]}" "$@"; do
+    for p in "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
@@ -35,6 +42,8 @@ install_missing() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
     echo "Installed in $((SECONDS - start)) s"
 }
+
+install_missing() { install_packages "${PACKAGES[@]}" "$@"; }
 
 # What a failed configure could not find (CMake wraps its messages over lines). A missing
 # dependency of a found package is the root cause; optional look-ups that failed before the
@@ -52,12 +61,14 @@ not_found() {
     echo "${what:-no error text (see the log)}"
 }
 
+CONFIGURE_ARGS=()
 build() {
     local dir="${BUILD_DIR:-build}"
     [ -n "${R4T8_SANITIZE:-}" ] && dir="${BUILD_DIR:-build-$R4T8_SANITIZE}"
     local log="$dir/configure.log" start=$SECONDS
     mkdir -p "$dir"
-    if ! cmake -S . -B "$dir" -DR4T8_SANITIZE="${R4T8_SANITIZE:-}" >"$log" 2>&1; then
+    if ! cmake -S . -B "$dir" -DR4T8_SANITIZE="${R4T8_SANITIZE:-}" "${CONFIGURE_ARGS[@]}" \
+        >"$log" 2>&1; then
         # CMake's own account, then the one line that matters.
         cat "$log"
         echo "dev.sh: CMake could not configure $dir: $(not_found "$log")." \
@@ -118,8 +129,22 @@ fuzz)
     install_missing "${FUZZ_PACKAGES[@]}"
     tools/fuzz "${2:-30}"
     ;;
+package)
+    install_packages "${BUILD_PACKAGES[@]}" "${PACKAGE_TOOLS[@]}"
+    BUILD_DIR="${BUILD_DIR:-build-package}"
+    # Debian's own compiler and linker flags (-O2 and hardening), without debug information:
+    # the package's programs are stripped. CMake's -O3 stays out: GCC 12 warns falsely there.
+    export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+    cxxflags="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)"
+    CONFIGURE_ARGS=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE=-DNDEBUG
+                    -DR4T8_BUILD_TESTS=OFF -DR4T8_BUILD_BENCH=OFF -DCMAKE_INSTALL_PREFIX=/usr
+                    -DCMAKE_CXX_FLAGS="${cxxflags//-g /}"
+                    -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)")
+    build --target package
+    packaging/check-deb "$BUILT"/r4t8config_*.deb
+    ;;
 *)
-    echo "usage: $0 run|test [--asan|--tsan]|fuzz [SECONDS]" >&2
+    echo "usage: $0 run|test [--asan|--tsan]|fuzz [SECONDS]|package" >&2
     exit 2
     ;;
 esac

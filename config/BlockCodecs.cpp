@@ -9,20 +9,20 @@
 #include <string>
 #include <string_view>
 
+#include "config/BlockLayout.h"
 #include "config/TextCodec.h"
 
 namespace r4t8 {
 
 namespace {
 
+using namespace layout;
+
 constexpr float kEmptyLimit = 999.0f;
 constexpr float kEmptyRange = 99999.0f;
-constexpr size_t kDeviceNumberWidth = 15;
-// SystemBlock bytes that carry fixed values, no field: the 60 at 44..45 and the "C" at 112.
-constexpr std::array<size_t, 3> kFixedSystemBytes{44, 45, 112};
-// The bytes each upload-mode list decides: 74..79 and 80..91.
-constexpr size_t kGprsUploadBytes = 6;
-constexpr size_t kUploadBytes = 12;
+// SystemBlock bytes that carry fixed values, no field: the 60 and the "C".
+constexpr std::array<size_t, 3> kFixedSystemBytes{layout::kFixed44, layout::kFixed45,
+                                                  layout::kFixedC};
 
 // The first field that could not be converted; empty when all were.
 using Failure = std::optional<QString>;
@@ -255,116 +255,120 @@ class Encoder {
     Encoder(const DeviceSettings& s, uint8_t* b) : m_s(s), m_b(b) {}
 
     Failure Phone() {
-        for (size_t row = 0; row < 6; ++row) {
+        for (size_t row = 0; row < kPhoneRows; ++row) {
             const PhoneNames& names = PhoneFields()[row];
-            const size_t e = 22 * row;
-            if (auto f = PutDigitCode(e, names.f1)) return f;
-            if (auto f = PutDigitCode(e + 1, names.f2)) return f;
-            PutText(m_b, e + 2, 20, m_s.Text(names.tel));
+            const size_t e = kPhoneRowSize * row;
+            if (auto f = PutDigitCode(e + kPhoneFunction1, names.f1)) return f;
+            if (auto f = PutDigitCode(e + kPhoneFunction2, names.f2)) return f;
+            PutText(m_b, e + kPhoneNumber, kPhoneNumberWidth, m_s.Text(names.tel));
         }
         return {};
     }
 
     Failure Sensor() {
-        for (size_t row = 0; row < 4; ++row) {
+        for (size_t row = 0; row < kSensorRows; ++row) {
             const SensorNames& p = SensorFields()[row];
-            const size_t e = 36 * row;
+            const size_t e = kSensorRowSize * row;
             const int t = m_s.Index(p.type);
             if (t >= static_cast<int>(m_s.SensorTypeCodes().size())) return p.type;
             if (t < 0)
-                PutKept(e, 1, p.type);
+                PutKept(e + kSensorType, 1, p.type);
             else
-                m_b[e] = static_cast<uint8_t>(m_s.SensorTypeCodes()[static_cast<size_t>(t)]);
+                m_b[e + kSensorType] =
+                    static_cast<uint8_t>(m_s.SensorTypeCodes()[static_cast<size_t>(t)]);
             const QString stp = m_s.Text(p.stp);
-            m_b[e + 1] = static_cast<uint8_t>(stp.isEmpty() ? 99 : DigitValue(stp) & 0xFF);
-            PutDigits(e + 2, p.relay, 9999);
-            if (auto f = PutFloatField(e + 4, p.sLow, kEmptyLimit)) return f;
-            if (auto f = PutFloatField(e + 8, p.low, kEmptyLimit)) return f;
-            if (auto f = PutFloatField(e + 12, p.sHigh, kEmptyLimit)) return f;
-            if (auto f = PutFloatField(e + 16, p.high, kEmptyLimit)) return f;
-            PutDigits(e + 20, p.sp, 999);
-            PutDigits(e + 22, p.ens, 999);
-            if (auto f = PutFloatField(e + 28, p.start, kEmptyRange)) return f;
-            if (auto f = PutFloatField(e + 32, p.end, kEmptyRange)) return f;
+            m_b[e + kSensorStp] = static_cast<uint8_t>(stp.isEmpty() ? 99 : DigitValue(stp) & 0xFF);
+            PutDigits(e + kSensorRelay, p.relay, 9999);
+            if (auto f = PutFloatField(e + kSensorSuperLow, p.sLow, kEmptyLimit)) return f;
+            if (auto f = PutFloatField(e + kSensorLow, p.low, kEmptyLimit)) return f;
+            if (auto f = PutFloatField(e + kSensorSuperHigh, p.sHigh, kEmptyLimit)) return f;
+            if (auto f = PutFloatField(e + kSensorHigh, p.high, kEmptyLimit)) return f;
+            PutDigits(e + kSensorSp, p.sp, 999);
+            PutDigits(e + kSensorEns, p.ens, 999);
+            if (auto f = PutFloatField(e + kSensorRangeStart, p.start, kEmptyRange)) return f;
+            if (auto f = PutFloatField(e + kSensorRangeEnd, p.end, kEmptyRange)) return f;
             const int a = m_s.Index(p.ain);
             if (a > 3) return p.ain;
             if (a < 0)
-                PutKept(e + 24, 1, p.ain);
+                PutKept(e + kSensorAin, 1, p.ain);
             else
-                m_b[e + 24] = static_cast<uint8_t>('0' + a);
-            m_b[e + 25] = m_b[e + 26] = m_b[e + 27] = 0xFF;
+                m_b[e + kSensorAin] = static_cast<uint8_t>('0' + a);
+            std::memset(m_b + e + kSensorSpare, 0xFF, kSensorSpareWidth);
         }
         return {};
     }
 
     Failure Gprs() {
-        PutText(m_b, 0, 32, m_s.Text(QStringLiteral("edt_ip1")));
-        PutText(m_b, 32, 32, m_s.Text(QStringLiteral("edt_ip2")));
-        PutText(m_b, 67, 32, m_s.Text(QStringLiteral("edt_apn")));
-        PutText(m_b, 99, 32, m_s.Text(QStringLiteral("edt_gprsname")));
-        PutText(m_b, 131, 32, m_s.Text(QStringLiteral("edt_gprspassword")));
-        if (auto f = PutInteger16(64, QStringLiteral("edt_port"), 0xFFFF)) return f;
-        PutPosition(66, QStringLiteral("cbb_mode"));
+        PutText(m_b, kGprsIp1, kGprsTextWidth, m_s.Text(QStringLiteral("edt_ip1")));
+        PutText(m_b, kGprsIp2, kGprsTextWidth, m_s.Text(QStringLiteral("edt_ip2")));
+        PutText(m_b, kGprsApn, kGprsTextWidth, m_s.Text(QStringLiteral("edt_apn")));
+        PutText(m_b, kGprsName, kGprsTextWidth, m_s.Text(QStringLiteral("edt_gprsname")));
+        PutText(m_b, kGprsPassword, kGprsTextWidth, m_s.Text(QStringLiteral("edt_gprspassword")));
+        if (auto f = PutInteger16(kGprsPort, QStringLiteral("edt_port"), 0xFFFF)) return f;
+        PutPosition(kGprsMode, QStringLiteral("cbb_mode"));
         return {};
     }
 
     Failure System() {
-        PutText(m_b, 1, 20, m_s.Text(QStringLiteral("edt_tel_my")));
+        PutText(m_b, kOwnNumber, kOwnNumberWidth, m_s.Text(QStringLiteral("edt_tel_my")));
         // Operation password: four bytes at most, then two bytes that are always 0xFF.
-        PutText(m_b, 21, 6, QString());
-        const std::vector<uint8_t> pwd = EncodeDeviceText(m_s.Text(QStringLiteral("edt_pwd")), 4);
-        std::copy(pwd.begin(), pwd.end(), m_b + 21);
+        PutText(m_b, kPassword, kPasswordWidth, QString());
+        const std::vector<uint8_t> pwd =
+            EncodeDeviceText(m_s.Text(QStringLiteral("edt_pwd")), kPasswordUsed);
+        std::copy(pwd.begin(), pwd.end(), m_b + kPassword);
         // Device number: right-aligned, '0' on the left.
         const std::vector<uint8_t> id = EncodeDeviceText(m_s.Text(QStringLiteral("edt_id")));
         if (id.size() > kDeviceNumberWidth) return QStringLiteral("edt_id");
-        std::memset(m_b + 27, '0', kDeviceNumberWidth);
-        std::copy(id.begin(), id.end(), m_b + 27 + kDeviceNumberWidth - id.size());
-        PutText(m_b, 47, 6, m_s.Text(QStringLiteral("edt_PinCode")));
-        PutText(m_b, 53, 20, m_s.Text(QStringLiteral("edt_GprsFailTel")));
+        std::memset(m_b + kDeviceNumber, '0', kDeviceNumberWidth);
+        std::copy(id.begin(), id.end(), m_b + kDeviceNumber + kDeviceNumberWidth - id.size());
+        PutText(m_b, kPinCode, kPinCodeWidth, m_s.Text(QStringLiteral("edt_PinCode")));
+        PutText(m_b, kGprsFailNumber, kGprsFailNumberWidth,
+                m_s.Text(QStringLiteral("edt_GprsFailTel")));
         const QString rec = m_s.Text(QStringLiteral("edt_rec_time"));
         if (rec.isEmpty()) {
-            m_b[42] = 0xFF;
+            m_b[kRecordTime] = 0xFF;
         } else {
             const auto v = StandardInteger(rec);
             if (!v) return QStringLiteral("edt_rec_time");
-            m_b[42] = static_cast<uint8_t>(*v & 0xFF);
+            m_b[kRecordTime] = static_cast<uint8_t>(*v & 0xFF);
         }
-        PutFlag(46, QStringLiteral("chk1"));
-        PutPosition(0, QStringLiteral("cbb_timemode"));
-        m_b[43] = 0xFF;
-        m_b[44] = 0x3C;
-        m_b[45] = 0x00;
-        PutFlag(73, QStringLiteral("CheckBox1"));
+        PutFlag(kChk1, QStringLiteral("chk1"));
+        PutPosition(kTimeMode, QStringLiteral("cbb_timemode"));
+        m_b[kFixed43] = 0xFF;
+        m_b[kFixed44] = 0x3C;
+        m_b[kFixed45] = 0x00;
+        PutFlag(kCheckBox1, QStringLiteral("CheckBox1"));
 
         const int gprsMode = m_s.Index(QStringLiteral("cbb_gprsupmode"));
         if (gprsMode > 1) return QStringLiteral("cbb_gprsupmode");
         if (gprsMode < 0) {
-            PutKept(74, kGprsUploadBytes, QStringLiteral("cbb_gprsupmode"));
+            PutKept(kGprsUpload, kGprsUploadWidth, QStringLiteral("cbb_gprsupmode"));
         } else if (gprsMode == 0) {
-            m_b[74] = 'D';
-            m_b[75] = 0xFF;
-            if (auto f = PutInteger16(76, QStringLiteral("edt_gprstimeup"), 0)) return f;
-            m_b[78] = m_b[79] = 0xFF;
+            m_b[kGprsUpload] = 'D';
+            m_b[kGprsUpload + 1] = 0xFF;
+            if (auto f = PutInteger16(kGprsUploadInterval, QStringLiteral("edt_gprstimeup"), 0))
+                return f;
+            m_b[kGprsUploadTime] = m_b[kGprsUploadTime + 1] = 0xFF;
         } else {
-            m_b[74] = 'M';
-            m_b[75] = 0xFF;
-            Put16(m_b, 76, 0);
-            if (auto f = PutTime(78, QStringLiteral("dtp_gprspointup"))) return f;
+            m_b[kGprsUpload] = 'M';
+            m_b[kGprsUpload + 1] = 0xFF;
+            Put16(m_b, kGprsUploadInterval, 0);
+            if (auto f = PutTime(kGprsUploadTime, QStringLiteral("dtp_gprspointup"))) return f;
         }
 
         const int upload = m_s.Index(QStringLiteral("cb_pdat"));
         if (upload > 1) return QStringLiteral("cb_pdat");
         if (upload < 0) {
-            PutKept(80, kUploadBytes, QStringLiteral("cb_pdat"));
+            PutKept(kUpload, kUploadWidth, QStringLiteral("cb_pdat"));
         } else if (upload == 0) {
-            m_b[80] = 'D';
-            if (auto f = PutInteger16(82, QStringLiteral("edt1"), 0)) return f;
-            std::memset(m_b + 84, 0xFF, 8);
+            m_b[kUpload] = 'D';
+            if (auto f = PutInteger16(kUploadCount, QStringLiteral("edt1"), 0)) return f;
+            std::memset(m_b + kUploadTimes, 0xFF, 2 * kUploadTimeRows);
         } else {
-            m_b[80] = 'M';
+            m_b[kUpload] = 'M';
             int count = 0;
-            for (size_t row = 0; row < 4; ++row) {
-                const size_t at = 84 + 2 * row;
+            for (size_t row = 0; row < kUploadTimeRows; ++row) {
+                const size_t at = kUploadTimes + 2 * row;
                 if (m_s.Checked(TimeRows()[row].box)) {
                     ++count;
                     if (auto f = PutTime(at, TimeRows()[row].picker)) return f;
@@ -372,14 +376,14 @@ class Encoder {
                     m_b[at] = m_b[at + 1] = 0xFF;
                 }
             }
-            Put16(m_b, 82, count);
+            Put16(m_b, kUploadCount, count);
         }
-        m_b[81] = 0xFF;
-        PutText(m_b, 92, 20, m_s.Text(QStringLiteral("edit9")));
-        m_b[112] = 'C';
-        m_b[113] = 0xFF;
-        if (auto f = PutInteger16(114, QStringLiteral("edt_relay_time"), 0)) return f;
-        std::memset(m_b + 116, 0xFF, 4);
+        m_b[kUpload + 1] = 0xFF;
+        PutText(m_b, kEdit9, kEdit9Width, m_s.Text(QStringLiteral("edit9")));
+        m_b[kFixedC] = 'C';
+        m_b[kFixed113] = 0xFF;
+        if (auto f = PutInteger16(kRelayTime, QStringLiteral("edt_relay_time"), 0)) return f;
+        std::memset(m_b + kSystemSpare, 0xFF, kSystemSpareWidth);
         return {};
     }
 
@@ -492,90 +496,105 @@ void SetFlag(DeviceSettings& s, const QString& name, uint8_t byte) {
 }
 
 void DecodePhone(const uint8_t* b, DeviceSettings& s) {
-    for (size_t row = 0; row < 6; ++row) {
+    for (size_t row = 0; row < kPhoneRows; ++row) {
         const PhoneNames& names = PhoneFields()[row];
-        const size_t e = 22 * row;
-        SelectCode(s, names.f1, b[e] >= '1' && b[e] <= '2' ? b[e] - '1' : -1, b + e, 1);
-        SelectCode(s, names.f2, b[e + 1] >= '1' && b[e + 1] <= '4' ? b[e + 1] - '1' : -1, b + e + 1,
-                   1);
-        SetText(s, names.tel, b, e + 2, 20);
+        const uint8_t* f1 = b + kPhoneRowSize * row + kPhoneFunction1;
+        const uint8_t* f2 = b + kPhoneRowSize * row + kPhoneFunction2;
+        SelectCode(s, names.f1, *f1 >= '1' && *f1 <= '2' ? *f1 - '1' : -1, f1, 1);
+        SelectCode(s, names.f2, *f2 >= '1' && *f2 <= '4' ? *f2 - '1' : -1, f2, 1);
+        SetText(s, names.tel, b, kPhoneRowSize * row + kPhoneNumber, kPhoneNumberWidth);
     }
 }
 
 void DecodeSensor(const uint8_t* b, DeviceSettings& s) {
-    for (size_t row = 0; row < 4; ++row) {
+    for (size_t row = 0; row < kSensorRows; ++row) {
         const SensorNames& p = SensorFields()[row];
-        const size_t e = 36 * row;
+        const size_t e = kSensorRowSize * row;
         const int positions = std::min<int>(static_cast<int>(s.Items(p.type).size()),
                                             static_cast<int>(s.SensorTypeCodes().size()));
         int type = -1;
         for (int i = 0; i < positions && type < 0; ++i)
-            if (static_cast<uint8_t>(s.SensorTypeCodes()[static_cast<size_t>(i)]) == b[e]) type = i;
-        SelectCode(s, p.type, type, b + e, 1);
-        s.SetLatin1Text(p.stp, Num(b[e + 1]).View());
-        s.SetLatin1Text(p.relay, Num(Get16(b, e + 2)).View());
-        s.SetLatin1Text(p.sLow, FloatChars(GetFloat(b, e + 4)).View());
-        s.SetLatin1Text(p.low, FloatChars(GetFloat(b, e + 8)).View());
-        s.SetLatin1Text(p.sHigh, FloatChars(GetFloat(b, e + 12)).View());
-        s.SetLatin1Text(p.high, FloatChars(GetFloat(b, e + 16)).View());
-        s.SetLatin1Text(p.sp, Num(Get16(b, e + 20)).View());
-        s.SetLatin1Text(p.ens, Num(Get16(b, e + 22)).View());
-        SelectCode(s, p.ain, b[e + 24] >= '0' && b[e + 24] <= '3' ? b[e + 24] - '0' : -1,
-                   b + e + 24, 1);
-        s.SetLatin1Text(p.start, FloatChars(GetFloat(b, e + 28)).View());
-        s.SetLatin1Text(p.end, FloatChars(GetFloat(b, e + 32)).View());
+            if (static_cast<uint8_t>(s.SensorTypeCodes()[static_cast<size_t>(i)]) ==
+                b[e + kSensorType])
+                type = i;
+        SelectCode(s, p.type, type, b + e + kSensorType, 1);
+        s.SetLatin1Text(p.stp, Num(b[e + kSensorStp]).View());
+        s.SetLatin1Text(p.relay, Num(Get16(b, e + kSensorRelay)).View());
+        s.SetLatin1Text(p.sLow, FloatChars(GetFloat(b, e + kSensorSuperLow)).View());
+        s.SetLatin1Text(p.low, FloatChars(GetFloat(b, e + kSensorLow)).View());
+        s.SetLatin1Text(p.sHigh, FloatChars(GetFloat(b, e + kSensorSuperHigh)).View());
+        s.SetLatin1Text(p.high, FloatChars(GetFloat(b, e + kSensorHigh)).View());
+        s.SetLatin1Text(p.sp, Num(Get16(b, e + kSensorSp)).View());
+        s.SetLatin1Text(p.ens, Num(Get16(b, e + kSensorEns)).View());
+        const uint8_t* ain = b + e + kSensorAin;
+        SelectCode(s, p.ain, *ain >= '0' && *ain <= '3' ? *ain - '0' : -1, ain, 1);
+        s.SetLatin1Text(p.start, FloatChars(GetFloat(b, e + kSensorRangeStart)).View());
+        s.SetLatin1Text(p.end, FloatChars(GetFloat(b, e + kSensorRangeEnd)).View());
     }
 }
 
 void DecodeGprs(const uint8_t* b, DeviceSettings& s) {
-    SetText(s, QStringLiteral("edt_ip1"), b, 0, 32);
-    SetText(s, QStringLiteral("edt_ip2"), b, 32, 32);
-    s.SetLatin1Text(QStringLiteral("edt_port"), Num(Get16(b, 64)).View());
-    SelectCode(s, QStringLiteral("cbb_mode"), b[66], b + 66, 1);  // beyond the list: none
-    SetText(s, QStringLiteral("edt_apn"), b, 67, 32);
-    SetText(s, QStringLiteral("edt_gprsname"), b, 99, 32);
-    SetText(s, QStringLiteral("edt_gprspassword"), b, 131, 32);
+    SetText(s, QStringLiteral("edt_ip1"), b, kGprsIp1, kGprsTextWidth);
+    SetText(s, QStringLiteral("edt_ip2"), b, kGprsIp2, kGprsTextWidth);
+    s.SetLatin1Text(QStringLiteral("edt_port"), Num(Get16(b, kGprsPort)).View());
+    // A position beyond the list: none.
+    SelectCode(s, QStringLiteral("cbb_mode"), b[kGprsMode], b + kGprsMode, 1);
+    SetText(s, QStringLiteral("edt_apn"), b, kGprsApn, kGprsTextWidth);
+    SetText(s, QStringLiteral("edt_gprsname"), b, kGprsName, kGprsTextWidth);
+    SetText(s, QStringLiteral("edt_gprspassword"), b, kGprsPassword, kGprsTextWidth);
 }
 
 bool ValidTime(uint8_t hour, uint8_t minute) { return hour <= 23 && minute <= 59; }
 
 bool DecodeSystem(const uint8_t* b, DeviceSettings& s) {
-    SetText(s, QStringLiteral("edt_tel_my"), b, 1, 20);
-    SetText(s, QStringLiteral("edt_pwd"), b, 21, 6);
-    SetDeviceText(s, QStringLiteral("edt_id"), b + 27, kDeviceNumberWidth);
-    s.SetLatin1Text(QStringLiteral("edt_rec_time"), Num(b[42]).View());
-    SetText(s, QStringLiteral("edt_PinCode"), b, 47, 6);
-    SetText(s, QStringLiteral("edt_GprsFailTel"), b, 53, 20);
-    SelectCode(s, QStringLiteral("cbb_timemode"), b[0], b, 1);
-    SetFlag(s, QStringLiteral("chk1"), b[46]);
-    SetFlag(s, QStringLiteral("CheckBox1"), b[73]);
-    SetText(s, QStringLiteral("edit9"), b, 92, 20);
-    s.SetLatin1Text(QStringLiteral("edt_relay_time"), Num(Get16(b, 114)).View());
+    SetText(s, QStringLiteral("edt_tel_my"), b, kOwnNumber, kOwnNumberWidth);
+    SetText(s, QStringLiteral("edt_pwd"), b, kPassword, kPasswordWidth);
+    SetDeviceText(s, QStringLiteral("edt_id"), b + kDeviceNumber, kDeviceNumberWidth);
+    s.SetLatin1Text(QStringLiteral("edt_rec_time"), Num(b[kRecordTime]).View());
+    SetText(s, QStringLiteral("edt_PinCode"), b, kPinCode, kPinCodeWidth);
+    SetText(s, QStringLiteral("edt_GprsFailTel"), b, kGprsFailNumber, kGprsFailNumberWidth);
+    SelectCode(s, QStringLiteral("cbb_timemode"), b[kTimeMode], b + kTimeMode, 1);
+    SetFlag(s, QStringLiteral("chk1"), b[kChk1]);
+    SetFlag(s, QStringLiteral("CheckBox1"), b[kCheckBox1]);
+    SetText(s, QStringLiteral("edit9"), b, kEdit9, kEdit9Width);
+    s.SetLatin1Text(QStringLiteral("edt_relay_time"), Num(Get16(b, kRelayTime)).View());
 
     const QString gprsMode = QStringLiteral("cbb_gprsupmode");
-    SelectCode(s, gprsMode, b[74] == 'D' ? 0 : b[74] == 'M' ? 1 : -1, b + 74, kGprsUploadBytes);
-    if (b[74] == 'D') {
-        s.SetLatin1Text(QStringLiteral("edt_gprstimeup"), Num(Get16(b, 76)).View());
+    const uint8_t gprsCode = b[kGprsUpload];
+    SelectCode(s, gprsMode,
+               gprsCode == 'D'   ? 0
+               : gprsCode == 'M' ? 1
+                                 : -1,
+               b + kGprsUpload, kGprsUploadWidth);
+    if (gprsCode == 'D') {
+        s.SetLatin1Text(QStringLiteral("edt_gprstimeup"),
+                        Num(Get16(b, kGprsUploadInterval)).View());
         s.SetEnabled(QStringLiteral("edt_gprstimeup"), true);
         s.SetEnabled(QStringLiteral("dtp_gprspointup"), false);
         s.SetTime(QStringLiteral("dtp_gprspointup"), QTime(0, 0));
-    } else if (b[74] == 'M') {
+    } else if (gprsCode == 'M') {
         s.SetEnabled(QStringLiteral("edt_gprstimeup"), false);
-        if (b[78] == 0xFF) {
+        const uint8_t* time = b + kGprsUploadTime;
+        if (time[0] == 0xFF) {
             s.SetEnabled(QStringLiteral("dtp_gprspointup"), false);
         } else {
             // The picker is enabled before its time is set, so an impossible time stops the
             // decoder with the picker on and its old time kept.
             s.SetEnabled(QStringLiteral("dtp_gprspointup"), true);
-            if (!ValidTime(b[78], b[79])) return false;
-            s.SetTime(QStringLiteral("dtp_gprspointup"), QTime(b[78], b[79]));
+            if (!ValidTime(time[0], time[1])) return false;
+            s.SetTime(QStringLiteral("dtp_gprspointup"), QTime(time[0], time[1]));
         }
     }
 
     const QString upload = QStringLiteral("cb_pdat");
-    SelectCode(s, upload, b[80] == 'D' ? 0 : b[80] == 'M' ? 1 : -1, b + 80, kUploadBytes);
-    if (b[80] == 'D') {
-        s.SetLatin1Text(QStringLiteral("edt1"), Num(Get16(b, 82)).View());
+    const uint8_t uploadCode = b[kUpload];
+    SelectCode(s, upload,
+               uploadCode == 'D'   ? 0
+               : uploadCode == 'M' ? 1
+                                   : -1,
+               b + kUpload, kUploadWidth);
+    if (uploadCode == 'D') {
+        s.SetLatin1Text(QStringLiteral("edt1"), Num(Get16(b, kUploadCount)).View());
         s.SetEnabled(QStringLiteral("edt1"), true);
         for (const TimeRowNames& row : TimeRows()) {
             s.SetEnabled(row.box, false);
@@ -585,12 +604,12 @@ bool DecodeSystem(const uint8_t* b, DeviceSettings& s) {
             s.SetEnabled(row.picker, false);
             s.SetTime(row.picker, QTime(0, 0));
         }
-    } else if (b[80] == 'M') {
+    } else if (uploadCode == 'M') {
         s.SetEnabled(QStringLiteral("edt1"), false);
-        for (size_t row = 0; row < 4; ++row) {
+        for (size_t row = 0; row < kUploadTimeRows; ++row) {
             const QString& box = TimeRows()[row].box;
             const QString& picker = TimeRows()[row].picker;
-            const size_t at = 84 + 2 * row;
+            const size_t at = kUploadTimes + 2 * row;
             if (b[at] == 0xFF) {
                 s.SetChecked(box, false);
                 s.SetEnabled(picker, false);
@@ -653,13 +672,13 @@ uint32_t BlockAddress(ConfigBlock block) {
 size_t BlockUsedLength(ConfigBlock block) {
     switch (block) {
         case ConfigBlock::PhoneBlock:
-            return 132;
+            return kPhoneUsed;
         case ConfigBlock::SensorBlock:
-            return 144;
+            return kSensorUsed;
         case ConfigBlock::GprsBlock:
-            return 163;
+            return kGprsUsed;
         case ConfigBlock::SystemBlock:
-            return 120;
+            return kSystemUsed;
     }
     return 0;
 }

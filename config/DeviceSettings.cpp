@@ -61,11 +61,11 @@ FieldSpec Picker(const QString& name, const QString& caption, const QString& gro
     return s;
 }
 
-std::vector<FieldSpec> BuildSpecs() {
-    std::vector<FieldSpec> v;
-    using K = FieldKind;
-    using F = KeyFilter;
+using K = FieldKind;
+using F = KeyFilter;
 
+// The table of every field, group by group, in the order the window and the file use.
+void AddLoginFields(std::vector<FieldSpec>& v) {
     const QString login = QStringLiteral("grp8");
     v.push_back(Edit("edt_setpwd", K::Text, QStringLiteral("密码"), login, 4, F::Decimal, "5807"));
     FieldSpec model = Edit("Edit1", K::Text, QStringLiteral("型号："), login, 0, F::None);
@@ -74,7 +74,9 @@ std::vector<FieldSpec> BuildSpecs() {
     FieldSpec version = Edit("edt43", K::Text, QStringLiteral("版本："), login, 0, F::None);
     version.readOnly = true;
     v.push_back(version);
+}
 
+void AddSystemFields(std::vector<FieldSpec>& v) {
     const QString sys = QStringLiteral("系统参数");
     v.push_back(Combo("cbb_timemode", QStringLiteral("校时方式："), sys,
                       {QStringLiteral("手动"), QStringLiteral("自动")}, 1));
@@ -102,7 +104,9 @@ std::vector<FieldSpec> BuildSpecs() {
     v.push_back(
         Edit("edt_gprstimeup", K::Integer, QStringLiteral("GPRS定时时间："), sys, 4, F::Digits));
     v.push_back(Picker("dtp_gprspointup", QStringLiteral("GPRS定点时间："), sys, false));
+}
 
+void AddPhoneFields(std::vector<FieldSpec>& v) {
     const QString tel = QStringLiteral("报警号码设置");
     const QStringList f1{QStringLiteral("发短信并拨号"), QStringLiteral("只发短信")};
     const QStringList f2{QStringLiteral("返回主机状态"), QStringLiteral("操作继电器"),
@@ -115,7 +119,9 @@ std::vector<FieldSpec> BuildSpecs() {
         v.push_back(
             Combo(QStringLiteral("cbb_tel%1_f2").arg(n), QStringLiteral("功能码2"), tel, f2, 0));
     }
+}
 
+void AddGprsFields(std::vector<FieldSpec>& v) {
     const QString gprs = QStringLiteral("GPRS参数设置");
     v.push_back(Edit("edt_ip1", K::Text, QStringLiteral("GPRS主IP"), gprs, 32, F::None));
     v.push_back(Edit("edt_ip2", K::Text, QStringLiteral("GPRS从IP"), gprs, 32, F::None));
@@ -125,7 +131,9 @@ std::vector<FieldSpec> BuildSpecs() {
     v.push_back(Edit("edt_apn", K::Text, QStringLiteral("接入点名称"), gprs, 32, F::None));
     v.push_back(Edit("edt_gprsname", K::Text, QStringLiteral("GPRS用户名"), gprs, 32, F::None));
     v.push_back(Edit("edt_gprspassword", K::Text, QStringLiteral("GPRS密码"), gprs, 32, F::None));
+}
 
+void AddSensorFields(std::vector<FieldSpec>& v) {
     const QStringList types{QStringLiteral("摄氏度"), QStringLiteral("华氏度"),
                             QStringLiteral("模拟")};
     const QStringList ranges{QStringLiteral("关闭"), QStringLiteral("0～20mA/0～5V"),
@@ -156,6 +164,15 @@ std::vector<FieldSpec> BuildSpecs() {
         v.push_back(
             Edit(p + "end", K::Decimal, QStringLiteral("终止值"), group, 8, F::SignedDecimal));
     }
+}
+
+std::vector<FieldSpec> BuildSpecs() {
+    std::vector<FieldSpec> v;
+    AddLoginFields(v);
+    AddSystemFields(v);
+    AddPhoneFields(v);
+    AddGprsFields(v);
+    AddSensorFields(v);
     return v;
 }
 

@@ -1,5 +1,6 @@
 #include "HistoryQuery.h"
 
+#include <QFileInfo>
 #include <algorithm>
 #include <cstring>
 
@@ -124,6 +125,7 @@ void HistoryQuery::Export() {
     HistoryExport exporter(m_report, m_host, m_time);
     exporter.Run(
         records, [this] { return m_exportAbort; }, folders);
+    m_lastExportFolder = QFileInfo(exporter.WorkbookPath()).absolutePath();
     // Kept for the chart also when the export failed or was stopped.
     m_lastDownload = std::move(records);
     m_report.progress.SetProgressVisible(false);

@@ -56,6 +56,10 @@ class HistoryQuery {
         m_fallbackSet = true;
     }
 
+    // The folder the last export chose (the fallback when the preferred one could not be
+    // written); empty before the first export.
+    const QString& LastExportFolder() const { return m_lastExportFolder; }
+
     const HistoryTable& Table() const { return m_table; }
     // The records of the last completed download, kept until the next one.
     const HistoryTable& LastDownload() const { return m_lastDownload; }
@@ -91,6 +95,7 @@ class HistoryQuery {
     uint16_t m_pageIndex = 0;
     bool m_exportAbort = false;
     QString m_exportFolder;
+    QString m_lastExportFolder;
 };
 
 }  // namespace r4t8

@@ -1,5 +1,6 @@
-// TComm: the serial-port component on POSIX termios. It opens a named port, reads and writes it
-// with two threads of its own and raises its events on the owner's thread, in the order posted.
+// TComm: the serial-port component. It opens a named port, reads and writes it with two threads
+// of its own and raises its events on the owner's thread, in the order posted. The system calls
+// behind it live in a backend per platform (serial/linux: termios).
 //
 // Port names: a name that starts with '/' is a device path used as it is (a USB adapter, an
 // on-board port, a pseudo-terminal); "COMn" (any case, n >= 1) stands for /dev/ttyS(n-1), so the
@@ -17,8 +18,9 @@
 // when the total time-out (multiplier * InputLen + constant, if not 0) runs out. A read that
 // times out empty just starts again.
 //
-// Delivery: the threads queue their notices in an inbox and wake the owner's event loop through
-// an eventfd; the owner hands them out one at a time, a received block in InputLen pieces, so
+// Delivery: the threads queue their notices and wake the owner's event loop through a wake-up
+// descriptor (an eventfd on Linux) that a socket notifier watches, once for however many piled
+// up meanwhile; the owner hands them out one at a time, a received block in InputLen pieces, so
 // with InputLen 1 every OnReceiveData carries one byte however the line delivered them. A
 // handler may run a nested event loop (a modal box): delivery goes on inside it in order.
 // Notices still queued when the port is closed are dropped.
@@ -29,48 +31,31 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
-
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <stdexcept>
 
-class QSocketNotifier;
+#include "serial/CommTypes.h"
 
 namespace r4t8 {
 
-enum class TDtrControl { DtrEnable, DtrDisable, DtrHandshake };
-enum class TRtsControl { RtsEnable, RtsDisable, RtsHandshake, RtsTransmissionAvailable };
-enum class TByteSize { _5, _6, _7, _8 };
-enum class TParity { None, Odd, Even, Mark, Space };
-enum class TStopBits { _1, _1_5, _2 };
+namespace detail {
+class IPortConnection;
+class NoticeDelivery;
+struct OpenFailure;
+}  // namespace detail
 
 // Raised by OpenPort when the port cannot be set up after it was opened.
 class ECommsError : public std::runtime_error {
-public:
+  public:
     explicit ECommsError(const QString& message)
         : std::runtime_error(message.toStdString()), m_message(message) {}
     QString Message() const { return m_message; }
 
-private:
+  private:
     QString m_message;
 };
-
-// Bits of the receive-error value, as the controller's original host reported them.
-namespace CommError {
-constexpr uint32_t kRxOver = 0x0001;
-constexpr uint32_t kOverrun = 0x0002;
-constexpr uint32_t kRxParity = 0x0004;
-constexpr uint32_t kFrame = 0x0008;
-constexpr uint32_t kBreak = 0x0010;
-}  // namespace CommError
-
-// Bits of the modem-state-change value.
-namespace ModemEvent {
-constexpr uint32_t kRing = 4;
-constexpr uint32_t kCarrierDetect = 8;
-}  // namespace ModemEvent
 
 // Maps a port name to the device path that OpenPort opens (see the header comment).
 QString DevicePathForPortName(const QString& name);
@@ -78,10 +63,10 @@ QString DevicePathForPortName(const QString& name);
 class TComm : public QObject {
     Q_OBJECT
 
-public:
+  public:
     // Plain callbacks, cheaper than the signals on the per-byte path; both are raised.
-    using ReceiveDataHandler = std::function<void(TComm& sender, const uint8_t* buffer,
-                                                  uint16_t length)>;
+    using ReceiveDataHandler =
+        std::function<void(TComm& sender, const uint8_t* buffer, uint16_t length)>;
     using ValueHandler = std::function<void(TComm& sender, uint32_t value)>;
     using NotifyHandler = std::function<void(TComm& sender)>;
 
@@ -92,7 +77,7 @@ public:
     void OpenPort();
     void ClosePort();
 
-    bool PortOpen() const { return m_fd >= 0; }
+    bool PortOpen() const { return m_port != nullptr; }
     void SetPortOpen(bool open);
 
     // Queues a copy of the bytes for the write thread; false when closed, count 0, or the write
@@ -171,7 +156,9 @@ public:
     uint32_t ReadTotalTimeoutConstant() const { return m_readTotalTimeoutConstant; }
     void SetReadTotalTimeoutConstant(uint32_t v) { setTimeout(m_readTotalTimeoutConstant, v); }
     uint32_t WriteTotalTimeoutMultiplier() const { return m_writeTotalTimeoutMultiplier; }
-    void SetWriteTotalTimeoutMultiplier(uint32_t v) { setTimeout(m_writeTotalTimeoutMultiplier, v); }
+    void SetWriteTotalTimeoutMultiplier(uint32_t v) {
+        setTimeout(m_writeTotalTimeoutMultiplier, v);
+    }
     uint32_t WriteTotalTimeoutConstant() const { return m_writeTotalTimeoutConstant; }
     void SetWriteTotalTimeoutConstant(uint32_t v) { setTimeout(m_writeTotalTimeoutConstant, v); }
 
@@ -191,30 +178,14 @@ public:
     // The same clock, for comparing with the stamp.
     static int64_t MonotonicNowUs();
 
-    // What one open port shares with its threads.
-    struct Session;
-    // The queue of notices from the threads to the owner's thread.
-    struct Inbox;
-    // One notification on its way to the owner's thread.
-    struct Notice {
-        enum class Kind { ReceiveData, ReceiveError, ModemStateChange, RequestHangup, SendDataEmpty };
-        Kind kind = Kind::RequestHangup;
-        uint64_t generation = 0;
-        QByteArray data;    // received bytes: chunks of `chunk` bytes, the last may be shorter
-        uint16_t chunk = 1;
-        qsizetype offset = 0;  // bytes of `data` already delivered
-        uint32_t value = 0;
-        int64_t arrivalUs = 0;  // received bytes: CLOCK_MONOTONIC microseconds
-    };
-
-Q_SIGNALS:
+  Q_SIGNALS:
     void OnReceiveData(const QByteArray& data);
     void OnReceiveError(uint32_t eventMask);
     void OnModemStateChange(uint32_t modemEvent);
     void OnRequestHangup();
     void OnSendDataEmpty();
 
-private:
+  private:
     template <typename T>
     void setLine(T& field, T value) {
         if (field == value) return;
@@ -229,16 +200,16 @@ private:
     }
     bool applyLineSettings();
     void applyTimeouts();
-    void failOpen(const char* message, int err);
-    void takeNotices();
-    void deliverPending();
+    void clearLastError();
+    void failOpen(const detail::OpenFailure& failure);
+    void startSession();
 
-    int m_fd = -1;
-    std::shared_ptr<Session> m_session;
-    std::shared_ptr<Inbox> m_inbox;
-    QSocketNotifier* m_wakeNotifier = nullptr;
-    uint64_t m_generation = 0;
-    std::deque<Notice> m_pending;
+    // Raises the events and callbacks from the threads' notices.
+    friend class detail::NoticeDelivery;
+
+    // The open device and its threads (null while closed), and the hand-over from them.
+    std::unique_ptr<detail::IPortConnection> m_port;
+    std::unique_ptr<detail::NoticeDelivery> m_delivery;
     int64_t m_currentArrivalUs = 0;
     int m_lineSettingsApplied = 0;
 

@@ -124,6 +124,25 @@ TEST_F(HistoryQueryTest, PageNumbersAbove255CarryTheHighByte) {
     EXPECT_EQ(sender.frames[256], BuildHistoryPageFrame(256));
 }
 
+// r4t8ctl names the folder the files went to, which is not the one asked for where that one
+// cannot be written.
+TEST_F(HistoryQueryTest, RemembersTheFolderItsExportWroteTo) {
+    const QString docs = QDir(dir.path()).filePath(QStringLiteral("home/Documents"));
+    struct Case {
+        QString preferred;
+        QString expected;
+    };
+    for (const Case& c :
+         {Case{dir.path(), dir.path()}, Case{QStringLiteral("/dev/null/program"), docs}}) {
+        SCOPED_TRACE(c.preferred.toStdString());
+        query.SetExportFolders(c.preferred, docs);
+        query.Button1Click(QDate(2014, 1, 1), QDate(2014, 1, 31));
+        Serve(1);
+        EXPECT_EQ(query.LastExportFolder(), c.expected);
+        EXPECT_EQ(QDir(c.expected).entryList({QStringLiteral("SAVE_CSV_*.csv")}).size(), 1);
+    }
+}
+
 TEST_F(HistoryQueryTest, NoDataEndsTheQuery) {
     query.Button1Click(QDate(2014, 1, 1), QDate(2014, 1, 31));
     EXPECT_TRUE(Serve(0).empty());

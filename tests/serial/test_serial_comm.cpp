@@ -1,26 +1,23 @@
-#include "serial/SerialComm.h"
-#include "serial/CommPort.h"
-#include "serial/LineSettings.h"
+#include <gtest/gtest.h>
+#include <termios.h>
 
 #include <QTemporaryDir>
 #include <QTemporaryFile>
-
-#include <termios.h>
-
 #include <memory>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "PtyFixture.h"
+#include "serial/CommPort.h"
+#include "serial/SerialComm.h"
+#include "serial/linux/LineSettings.h"
 
 namespace r4t8 {
 namespace {
 
 using testing::CountEntries;
+using testing::Pty;
 using testing::PumpFor;
 using testing::PumpUntil;
-using testing::Pty;
 
 QByteArray Pattern(int count) {
     QByteArray b(count, Qt::Uninitialized);
@@ -114,7 +111,7 @@ TEST(TCommProperties, InputLenAndBufferSizeRules) {
         {2048, 2048, 2048, 2048},
         {2048, 2049, 2048, 1},  // larger than the buffer: ignored
         {16, 7, 16, 7},
-        {0, 0, 1, 1},           // a buffer of 0 becomes 1
+        {0, 0, 1, 1},  // a buffer of 0 becomes 1
         {0, 2, 1, 1},
     };
     for (const Case& c : cases) {
@@ -128,13 +125,13 @@ TEST(TCommProperties, InputLenAndBufferSizeRules) {
 
 TEST(TCommProperties, PortNamesMapToDevices) {
     const std::pair<const char*, const char*> cases[] = {
-        {"COM1", "/dev/ttyS0"},      {"com3", "/dev/ttyS2"},
-        {"COM10", "/dev/ttyS9"},     {"/dev/pts/7", "/dev/pts/7"},
-        {"ttyUSB0", "/dev/ttyUSB0"}, {"COM0", "/dev/COM0"},
+        {"COM1", "/dev/ttyS0"},       {"com3", "/dev/ttyS2"},      {"COM10", "/dev/ttyS9"},
+        {"/dev/pts/7", "/dev/pts/7"}, {"ttyUSB0", "/dev/ttyUSB0"}, {"COM0", "/dev/COM0"},
         {"/tmp/COM1", "/tmp/COM1"},
     };
     for (const auto& [name, path] : cases)
-        EXPECT_EQ(DevicePathForPortName(QString::fromLatin1(name)), QString::fromLatin1(path)) << name;
+        EXPECT_EQ(DevicePathForPortName(QString::fromLatin1(name)), QString::fromLatin1(path))
+            << name;
 }
 
 TEST(TCommOpen, FailuresLeaveThePortClosedWithTheirText) {
@@ -232,7 +229,8 @@ TEST(TCommLine, EachSettingReachesTheDevice) {
         {"2 stop", [](TComm& c) { c.SetStopBits(TStopBits::_2); }, CSTOPB, CSTOPB, 0, 0},
         {"1.5 stop", [](TComm& c) { c.SetStopBits(TStopBits::_1_5); }, CSTOPB, CSTOPB, 0, 0},
         {"cts", [](TComm& c) { c.SetOutx_CtsFlow(true); }, CRTSCTS, CRTSCTS, 0, 0},
-        {"rts hs", [](TComm& c) { c.SetRtsControl(TRtsControl::RtsHandshake); }, CRTSCTS, CRTSCTS, 0, 0},
+        {"rts hs", [](TComm& c) { c.SetRtsControl(TRtsControl::RtsHandshake); }, CRTSCTS, CRTSCTS,
+         0, 0},
         {"xon out", [](TComm& c) { c.SetOutx_XonXoffFlow(true); }, 0, 0, IXON | IXOFF, IXON},
         {"xon in", [](TComm& c) { c.SetInx_XonXoffFlow(true); }, 0, 0, IXON | IXOFF, IXOFF},
         {"parity check", [](TComm& c) { c.SetParityCheck(true); }, 0, 0, INPCK, INPCK},
@@ -393,6 +391,27 @@ TEST(TCommRead, TotalTimeoutDeliversWhatArrivedAndKeepsReading) {
     EXPECT_EQ(rec.Joined(), "abcde");
 }
 
+TEST(TCommRead, TotalTimeoutBeyondTheClocksRangeStillWaits) {
+    Pty pty;
+    TComm comm;
+    Recorder rec(comm);
+    // multiplier * InputLen + constant: about 560 years, more than the clock can add.
+    comm.SetInBufferSize(4096);
+    comm.SetInputLen(4096);
+    comm.SetReadIntervalTimeout(0);
+    comm.SetReadTotalTimeoutMultiplier(0xFFFFFFFF);
+    comm.SetReadTotalTimeoutConstant(0xFFFFFFFF);
+    OpenOn(comm, pty);
+    const QByteArray block = Pattern(4096);
+    ASSERT_TRUE(pty.Send(block.left(3)));
+    PumpFor(300);
+    EXPECT_TRUE(rec.chunks.empty());
+    ASSERT_TRUE(pty.Send(block.mid(3)));
+    ASSERT_TRUE(PumpUntil([&] { return rec.Bytes() >= block.size(); }));
+    ASSERT_EQ(rec.chunks.size(), 1u);
+    EXPECT_EQ(rec.Joined(), block);
+}
+
 TEST(TCommRead, IgnoreNullCharDropsZeroBytes) {
     Pty pty;
     TComm comm;
@@ -478,7 +497,8 @@ TEST(TCommWrite, LargeWritesArriveWholeAndInOrder) {
     // Far more than a pty buffer holds, so the write thread meets partial writes and EAGAIN.
     const QByteArray data = Pattern(200000);
     for (qsizetype off = 0; off < data.size(); off += 50000)
-        ASSERT_TRUE(comm.WriteBytes(reinterpret_cast<const uint8_t*>(data.constData() + off), 50000));
+        ASSERT_TRUE(
+            comm.WriteBytes(reinterpret_cast<const uint8_t*>(data.constData() + off), 50000));
     EXPECT_FALSE(comm.SendDataEmpty());
     EXPECT_EQ(pty.Receive(data.size()), data);
     ASSERT_TRUE(PumpUntil([&] { return rec.sendEmpty >= 2 && comm.SendDataEmpty(); }));

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
@@ -15,6 +16,7 @@
 #include <QTemporaryDir>
 
 #include "Desktop.h"
+#include "packaging/identity/ProgramIdentity.h"
 #include "ui/window/FileChooser.h"
 #include "ui/window/WindowProgram.h"
 #include "ui/window/umset.h"
@@ -297,9 +299,39 @@ TEST(ProgramOnDesktop, StartsDespiteUnknownArgumentsAndShowsItsOwnTitle) {
     ASSERT_NE(id, 0u);
     EXPECT_EQ(WindowProperty(id, "_NET_WM_NAME"), kCaption);
     EXPECT_EQ(program.state(), QProcess::Running);
+
+    // A desktop matches the window to its entry by this class, and shows the icon it carries.
+    QFile entry(QStringLiteral(R4T8_BINARY_DIR "/packaging/") + DesktopId() +
+                QStringLiteral(".desktop"));
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QString startupClass = QString::fromUtf8(entry.readAll())
+                                     .section(QStringLiteral("\nStartupWMClass="), 1)
+                                     .section(u'\n', 0, 0);
+    ASSERT_FALSE(startupClass.isEmpty());
+    const auto wmClass = RunX(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(id),
+                                                        QStringLiteral("WM_CLASS")});
+    ASSERT_TRUE(wmClass.has_value());
+    EXPECT_TRUE(wmClass->trimmed().endsWith(QStringLiteral(", \"") + startupClass + u'"'))
+        << wmClass->toStdString();
+    // xprop cuts long properties short unless told otherwise; the icon holds every size.
+    const auto icon = RunX(QStringLiteral("xprop"),
+                           {QStringLiteral("-id"), QString::number(id), QStringLiteral("-len"),
+                            QStringLiteral("1000000"), QStringLiteral("_NET_WM_ICON")});
+    ASSERT_TRUE(icon.has_value());
+    for (const char* size : {"16 x 16", "32 x 32", "48 x 48"})
+        EXPECT_TRUE(icon->contains(QStringLiteral("Icon (") + size + u')')) << size;
     Screenshot(QStringLiteral("desktop-program"));
     program.kill();
     program.waitForFinished();
+}
+
+// What the program's set-up tells Qt (this test program ran it): Wayland and startup
+// notification look for the desktop entry under this name.
+TEST(ProgramOnDesktop, TellsQtItsDesktopEntryAndIcon) {
+    EXPECT_EQ(QGuiApplication::desktopFileName(), DesktopId());
+    EXPECT_TRUE(QFile::exists(QStringLiteral(R4T8_BINARY_DIR "/packaging/") +
+                              QGuiApplication::desktopFileName() + QStringLiteral(".desktop")));
+    EXPECT_FALSE(QGuiApplication::windowIcon().isNull());
 }
 
 TEST(ProgramOnDesktop, QuitAfterShowEndsCleanlyWhateverElseIsGiven) {

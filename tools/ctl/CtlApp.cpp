@@ -520,10 +520,19 @@ int CtlApp::History(const QStringList& argsIn) {
     if (m_ui.TakeOutcome(Operation::HistoryExport, exported) && exported != Outcome::Succeeded)
         return kExitFailed;
     const auto& records = m_session->History().LastDownload();
+    // A folder that cannot be written (the current one may be /) sends the files to the
+    // documents folder: say so rather than leave the user looking in the wrong place.
+    QString folder = QDir(dir).absolutePath();
+    const QString& wentTo = m_session->History().LastExportFolder();
+    if (!wentTo.isEmpty() && wentTo != folder) {
+        Err(QStringLiteral("r4t8ctl: %1 cannot be written; the files went to %2")
+                .arg(QDir::toNativeSeparators(folder), QDir::toNativeSeparators(wentTo)));
+        folder = wentTo;
+    }
     if (m_options.json)
         Print(QString::fromUtf8(
-            QJsonDocument(QJsonObject{{"records", static_cast<qint64>(records.size())},
-                                      {"folder", QDir(dir).absolutePath()}})
+            QJsonDocument(
+                QJsonObject{{"records", static_cast<qint64>(records.size())}, {"folder", folder}})
                 .toJson(QJsonDocument::Compact)));
     else
         Print(QStringLiteral("%1 records").arg(records.size()));

@@ -5,16 +5,17 @@
 #include <cstdio>
 
 #include "CtlApp.h"
+#include "packaging/identity/ProgramIdentity.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: r4t8ctl ports [--json]\n"
-    "       r4t8ctl [--port DEV] [--password PWD] [--log FILE] [--json] [--quiet] COMMAND ...\n"
+    "Usage: r4t8ctl ports [--json]\n"
+    "  or:  r4t8ctl [--port DEV] [--password PWD] [--log FILE] [--json] [--quiet] COMMAND ...\n"
     "\n"
     "commands:\n"
     "  login                                   log in, print model and version\n"
-    "  read  --ini FILE                        read the four blocks, save them as a settings file\n"
+    "  read --ini FILE                         read the four blocks, save them as a settings file\n"
     "  write --ini FILE [--no-backup] [--no-verify] [--dir DIR]\n"
     "                                          back up the controller's blocks, load a settings\n"
     "                                          file, erase and write the four blocks, send\n"
@@ -26,14 +27,17 @@ const char kUsage[] =
     "  history --from YY-MM-DD --to YY-MM-DD [--dir DIR]   fetch and export workbook and CSV\n"
     "  current                                 print the current readings\n"
     "  relay close SECONDS | relay pulse PULSE INTERVAL COUNT | relay open\n"
+    "                                          switch the relay\n"
     "  clock get | clock set now | clock set \"YYYY-MM-DD HH:MM:SS\"\n"
+    "                                          read or set the controller's clock\n"
     "  debug on | debug off | debug monitor [--seconds N]\n"
-    "  factory-reset --yes\n"
+    "                                          switch the controller's debug output, or watch it\n"
+    "  factory-reset --yes                     reset the controller to its factory settings\n"
     "\n"
     "--port defaults to the only serial port present; --password defaults to 5807.\n"
     "Messages go to standard error, data to standard output. Exit status: 0 success,\n"
     "1 refused or failed (also a write whose read-back differs), 2 usage error.\n"
-    "'r4t8ctl COMMAND --help' describes a command.\n";
+    "'r4t8ctl COMMAND --help' describes a command; 'r4t8ctl --version' prints the version.\n";
 
 }  // namespace
 
@@ -52,6 +56,10 @@ int main(int argc, char** argv) {
         bool ok = true;
         if (opt == "--help" || opt == "-h") {
             std::fputs(kUsage, stdout);
+            return r4t8::ctl::kExitOk;
+        } else if (opt == "--version") {
+            std::fputs(r4t8::VersionText(QStringLiteral("r4t8ctl")).toLocal8Bit().constData(),
+                       stdout);
             return r4t8::ctl::kExitOk;
         } else if (opt == "--port") {
             ok = value(options.port);

@@ -148,6 +148,128 @@ double DoorEffect(int64_t t, const DemoSite::DoorOpen& door, double outside) {
     return closed > 2 * kHour ? 0 : reached * std::exp(-closed / 720.0);
 }
 
+// The air in the cargo space as the unit and the doors make it, before the probes read it.
+struct BoxAir {
+    double supply = 0;
+    double front = 0;
+    double rear = 0;
+};
+
+// The unit's thermostat cycle, its defrosts and the doors of the day's plan.
+BoxAir PlannedAir(int64_t t, const DemoSite::DayPlan& plan, double outside) {
+    const double onShare = std::clamp(0.3 + 0.012 * (outside - kSetPoint), 0.15, 0.75);
+    // The supply air follows the unit at once; the cargo follows a little later and less.
+    BoxAir air;
+    air.supply = 0.3 + 1.6 * Cycle(t, 0.0, onShare);
+    air.front = kSetPoint + 0.35 * Cycle(t, 0.10, onShare);
+    air.rear = kSetPoint + 0.6 + 0.5 * Cycle(t, 0.15, onShare);
+    for (const int64_t start : plan.defrosts) {
+        const double x = static_cast<double>(t - start) / kDefrostSeconds;
+        if (x < 0 || x >= 1) continue;
+        const double heat = std::sin(kPi * x);
+        air.supply += 8.0 * heat;
+        air.front += 0.6 * heat;
+        air.rear += 0.3 * heat;
+    }
+    double door = 0;
+    for (const DemoSite::DoorOpen& d : plan.doors) door += DoorEffect(t, d, outside);
+    air.rear += door;
+    air.front += 0.3 * door;
+    air.supply += 0.45 * door;
+    return air;
+}
+
+// Switched off, the box drifted towards the outside air; the unit pulls it down again.
+void AddPullDown(BoxAir& air, int64_t sinceOn, int64_t onAt, int64_t gapSeconds) {
+    if (sinceOn < 0 || sinceOn >= kPullDownSeconds || gapSeconds <= 0) return;
+    const double drift = 1 - std::exp(-static_cast<double>(gapSeconds) / (3 * kHour));
+    const double atOn = OutsideAir(onAt);
+    const double cargo = (atOn - kSetPoint) * drift * std::exp(-sinceOn / 1500.0);
+    air.front += cargo;
+    air.rear += cargo;
+    air.supply += (atOn - 0.3) * drift * std::exp(-sinceOn / 600.0);
+}
+
+// Slow drifts of each probe and the air moving past them, from one poll to the next.
+void AddDrift(BoxAir& air, int64_t t) {
+    air.front += 0.12 * Smooth(kFrontDrift, static_cast<double>(t) / 2400);
+    air.rear += 0.15 * Smooth(kRearDrift, static_cast<double>(t) / 2100);
+    air.supply += 0.2 * Smooth(kSupplyDrift, static_cast<double>(t) / 900);
+    air.supply += 0.4 * Smooth(kSupplyFlutter, static_cast<double>(t) / 20);
+    air.front += 0.05 * Smooth(kCargoFlutter, static_cast<double>(t) / 45);
+    air.rear += 0.07 * Smooth(kCargoFlutter + 100, static_cast<double>(t) / 35);
+}
+
+// Front and rear of the cargo space, supply air and outside air, as the probes show them.
+std::array<float, 4> Temperatures(int64_t t, const DemoSite::DayPlan& plan, int64_t onAt,
+                                  int64_t gapSeconds) {
+    const double outside = OutsideAir(t);
+    BoxAir air = PlannedAir(t, plan, outside);
+    AddPullDown(air, t - onAt, onAt, gapSeconds);
+    AddDrift(air, t);
+    // The sensors resolve a tenth of a degree (+ 0.0: never a negative zero).
+    auto tenth = [t](double v, int64_t k, double noise) {
+        return static_cast<float>(std::round((v + noise * Signed(kFine, t * 4 + k)) * 10) / 10 +
+                                  0.0);
+    };
+    return {tenth(air.front, 0, 0.04), tenth(air.rear, 1, 0.04), tenth(air.supply, 2, 0.05),
+            tenth(outside, 3, 0.05)};
+}
+
+// Where the truck is, which way it heads and how fast it goes.
+struct Position {
+    GeoPoint at = DepotPoint();
+    double heading = MorningRoute().back().EndBearing();
+    double kmh = 0;
+    bool driving = false;
+};
+
+// Along the drive under way at `t`, else where the last one ended; none in an underpass.
+std::optional<Position> PositionAt(int64_t t, const DemoSite::DayPlan& plan) {
+    Position p;
+    for (const DemoSite::Drive& d : plan.drives) {
+        if (t >= d.end) {
+            p.at = d.leg->End();
+            p.heading = d.leg->EndBearing();
+            continue;
+        }
+        if (t < d.start) break;
+        // Along the leg with the speed swinging about its average (lights, traffic).
+        const auto span = static_cast<double>(d.end - d.start);
+        const double x = static_cast<double>(t - d.start) / span;
+        const double a = d.leg->StopAndGo();
+        const double w = 2 * kPi * d.waves;
+        const double km = d.leg->LengthKm() * (x - a * std::sin(w * x) / w);
+        p.at = d.leg->At(km, p.heading);
+        p.kmh = d.leg->LengthKm() / (span / kHour) * (1 - a * std::cos(w * x));
+        if (d.leg->NoFixAt(km)) return std::nullopt;
+        p.driving = true;
+        break;
+    }
+    return p;
+}
+
+// The GPS fix at `t` with the receiver's jitter; none without reception.
+std::optional<std::array<uint32_t, 4>> FixAt(int64_t t, const DemoSite::DayPlan& plan) {
+    std::optional<Position> p = PositionAt(t, plan);
+    if (!p) return std::nullopt;
+    // Between high buildings the fix drops out now and then.
+    if (p->driving && Unit(kGpsDrop, FloorDiv(t, kRecordSeconds)) < 0.03) return std::nullopt;
+    const double lon = p->at.lon + 0.00002 * Signed(kJitterLon, t);
+    const double lat = p->at.lat + 0.00002 * Signed(kJitterLat, t);
+    double heading = p->heading;
+    double kmh = p->kmh;
+    if (p->driving) {
+        kmh = std::max(0.0, kmh + 1.5 * Signed(kSpeedNoise, t));
+        heading += 2.0 * Signed(kHeadingNoise, t);
+    }
+    heading = std::fmod(heading + 360.0, 360.0);
+    return std::array<uint32_t, 4>{static_cast<uint32_t>(std::llround(lon * 1e6)),
+                                   static_cast<uint32_t>(std::llround(lat * 1e6)),
+                                   static_cast<uint32_t>(std::llround(kmh * 10)),
+                                   static_cast<uint32_t>(std::llround(heading * 10) % 3600)};
+}
+
 // Drives a round from the depot, with a delivery at each stop; returns the time it is back.
 int64_t DriveRound(const Route& route, int64_t t, int64_t day, int round, DemoSite::DayPlan& plan) {
     for (size_t i = 0; i < route.size(); ++i) {
@@ -289,90 +411,11 @@ SiteReading DemoSite::ReadingAt(int64_t t) const {
 }
 
 SiteReading DemoSite::Evaluate(int64_t t, const DayPlan& plan, const PowerOn& on) const {
-    const double outside = OutsideAir(t);
-    const double onShare = std::clamp(0.3 + 0.012 * (outside - kSetPoint), 0.15, 0.75);
-    // The supply air follows the unit at once; the cargo follows a little later and less.
-    double supply = 0.3 + 1.6 * Cycle(t, 0.0, onShare);
-    double front = kSetPoint + 0.35 * Cycle(t, 0.10, onShare);
-    double rear = kSetPoint + 0.6 + 0.5 * Cycle(t, 0.15, onShare);
-    for (const int64_t start : plan.defrosts) {
-        const double x = static_cast<double>(t - start) / kDefrostSeconds;
-        if (x < 0 || x >= 1) continue;
-        const double heat = std::sin(kPi * x);
-        supply += 8.0 * heat;
-        front += 0.6 * heat;
-        rear += 0.3 * heat;
-    }
-    double door = 0;
-    for (const DoorOpen& d : plan.doors) door += DoorEffect(t, d, outside);
-    rear += door;
-    front += 0.3 * door;
-    supply += 0.45 * door;
-
-    const int64_t sinceOn = t - on.at;
-    if (sinceOn >= 0 && sinceOn < kPullDownSeconds && on.gapSeconds > 0) {
-        // Switched off, the box drifted towards the outside air; the unit pulls it down again.
-        const double drift = 1 - std::exp(-static_cast<double>(on.gapSeconds) / (3 * kHour));
-        const double atOn = OutsideAir(on.at);
-        const double cargo = (atOn - kSetPoint) * drift * std::exp(-sinceOn / 1500.0);
-        front += cargo;
-        rear += cargo;
-        supply += (atOn - 0.3) * drift * std::exp(-sinceOn / 600.0);
-    }
-    front += 0.12 * Smooth(kFrontDrift, static_cast<double>(t) / 2400);
-    rear += 0.15 * Smooth(kRearDrift, static_cast<double>(t) / 2100);
-    supply += 0.2 * Smooth(kSupplyDrift, static_cast<double>(t) / 900);
-    // The air moving past the probes, from one poll to the next.
-    supply += 0.4 * Smooth(kSupplyFlutter, static_cast<double>(t) / 20);
-    front += 0.05 * Smooth(kCargoFlutter, static_cast<double>(t) / 45);
-    rear += 0.07 * Smooth(kCargoFlutter + 100, static_cast<double>(t) / 35);
-
-    // The sensors resolve a tenth of a degree (+ 0.0: never a negative zero).
-    auto tenth = [t](double v, int64_t k, double noise) {
-        return static_cast<float>(std::round((v + noise * Signed(kFine, t * 4 + k)) * 10) / 10 +
-                                  0.0);
-    };
     SiteReading r;
-    r.sensors = {tenth(front, 0, 0.04), tenth(rear, 1, 0.04), tenth(supply, 2, 0.05),
-                 tenth(outside, 3, 0.05)};
-
+    r.sensors = Temperatures(t, plan, on.at, on.gapSeconds);
+    const int64_t sinceOn = t - on.at;
     if (sinceOn >= 0 && sinceOn < kColdStartSeconds) return r;  // no fix yet after power-on
-    GeoPoint at = DepotPoint();
-    double heading = MorningRoute().back().EndBearing();
-    double kmh = 0;
-    bool driving = false;
-    for (const Drive& d : plan.drives) {
-        if (t >= d.end) {
-            at = d.leg->End();
-            heading = d.leg->EndBearing();
-            continue;
-        }
-        if (t < d.start) break;
-        // Along the leg with the speed swinging about its average (lights, traffic).
-        const auto span = static_cast<double>(d.end - d.start);
-        const double x = static_cast<double>(t - d.start) / span;
-        const double a = d.leg->StopAndGo();
-        const double w = 2 * kPi * d.waves;
-        const double km = d.leg->LengthKm() * (x - a * std::sin(w * x) / w);
-        at = d.leg->At(km, heading);
-        kmh = d.leg->LengthKm() / (span / kHour) * (1 - a * std::cos(w * x));
-        if (d.leg->NoFixAt(km)) return r;  // in the underpass
-        driving = true;
-        break;
-    }
-    // Between high buildings the fix drops out now and then.
-    if (driving && Unit(kGpsDrop, FloorDiv(t, kRecordSeconds)) < 0.03) return r;
-    const double lon = at.lon + 0.00002 * Signed(kJitterLon, t);
-    const double lat = at.lat + 0.00002 * Signed(kJitterLat, t);
-    if (driving) {
-        kmh = std::max(0.0, kmh + 1.5 * Signed(kSpeedNoise, t));
-        heading += 2.0 * Signed(kHeadingNoise, t);
-    }
-    heading = std::fmod(heading + 360.0, 360.0);
-    r.gps = std::array<uint32_t, 4>{static_cast<uint32_t>(std::llround(lon * 1e6)),
-                                    static_cast<uint32_t>(std::llround(lat * 1e6)),
-                                    static_cast<uint32_t>(std::llround(kmh * 10)),
-                                    static_cast<uint32_t>(std::llround(heading * 10) % 3600)};
+    r.gps = FixAt(t, plan);
     return r;
 }
 

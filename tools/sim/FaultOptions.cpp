@@ -130,88 +130,121 @@ bool ParseCommandCode(const std::string& text, uint8_t& code) {
     return true;
 }
 
+namespace {
+
+void SetFlag(FaultOptions& o, const std::string& name, bool on) {
+    if (name == "garbage") o.garbage = on;
+    if (name == "stray-a5") o.strayA5 = on;
+    if (name == "burst") o.burst = on;
+    if (name == "pace") o.pace = on;
+    if (name == "store-wrong") o.storeWrong = on;
+}
+
+void SetCount(FaultOptions& o, const std::string& name, int n) {
+    if (name == "drop-next") o.dropNext = n;
+    if (name == "corrupt-checksum-next") o.corruptNext = n;
+    if (name == "duplicate-next") o.duplicateNext = n;
+}
+
+void SetRate(FaultOptions& o, const std::string& name, double p) {
+    if (name == "drop-rate") o.dropRate = p;
+    if (name == "corrupt-rate") o.corruptRate = p;
+    if (name == "duplicate-rate") o.duplicateRate = p;
+    if (name == "bitflip") o.bitflipRate = p;
+}
+
+void SetMillis(FaultOptions& o, const std::string& name, int ms) {
+    if (name == "delay") o.delayMs = ms;
+    if (name == "trickle") o.trickleMs = ms;
+    if (name == "chaos-max-delay") o.chaos.maxDelayMs = ms;
+}
+
+bool SetHangup(FaultOptions& o, const std::string& value) {
+    long long n = 0;
+    if (value == "off") {
+        o.hangupAfter = -1;
+        return true;
+    }
+    if (!ParseInteger(value, 0, 100000000, n)) return false;
+    o.hangupAfter = static_cast<int>(n);
+    return true;
+}
+
+bool SetChaos(FaultOptions& o, const std::string& value) {
+    if (value == "off") {
+        o.chaos.on = false;
+        return true;
+    }
+    uint64_t s = 0;
+    if (!ParseUnsigned64(value, s)) return false;
+    o.chaos.on = true;
+    o.chaos.seed = s;
+    return true;
+}
+
+// "CMD" or "CMD:N"; "off" drops every refusal.
+bool AddRefusal(FaultOptions& o, const std::string& value) {
+    if (value == "off") {
+        o.refusals.clear();
+        return true;
+    }
+    Refusal r;
+    const auto colon = value.find(':');
+    if (!ParseCommandCode(value.substr(0, colon), r.command)) return false;
+    if (colon != std::string::npos) {
+        long long n = 0;
+        if (!ParseInteger(value.substr(colon + 1), 1, 100000000, n)) return false;
+        r.occurrence = static_cast<int>(n);
+    }
+    o.refusals.push_back(r);
+    return true;
+}
+
+// Sets nothing when the value is refused.
+bool ApplyValue(FaultOptions& o, Kind kind, const std::string& name, const std::string& value) {
+    long long n = 0;
+    switch (kind) {
+        case Kind::Flag: {
+            bool on = false;
+            if (!ParseFlag(value, on)) return false;
+            SetFlag(o, name, on);
+            return true;
+        }
+        case Kind::Count:
+            if (!ParseInteger(value, 0, 1000000, n)) return false;
+            SetCount(o, name, static_cast<int>(n));
+            return true;
+        case Kind::Rate: {
+            double p = 0;
+            if (!ParseRate(value, p)) return false;
+            SetRate(o, name, p);
+            return true;
+        }
+        case Kind::Millis:
+            if (!ParseInteger(value, 0, 3600000, n)) return false;
+            SetMillis(o, name, static_cast<int>(n));
+            return true;
+        case Kind::Hangup:
+            return SetHangup(o, value);
+        case Kind::Seed:
+            return ParseUnsigned64(value, o.seed);
+        case Kind::Chaos:
+            return SetChaos(o, value);
+        case Kind::ChaosMode:
+            return ParseChaosMode(value, o.chaos.mode);
+        case Kind::Refuse:
+            return AddRefusal(o, value);
+    }
+    return false;
+}
+
+}  // namespace
+
 std::string ApplyFaultOption(FaultOptions& o, const std::string& name, const std::string& value) {
     const OptionDef* d = Find(name);
     if (d == nullptr) return "unknown fault option: " + name;
-    long long n = 0;
-    const std::string bad = "bad value for " + name + ": '" + value + "'";
-    switch (d->kind) {
-        case Kind::Flag: {
-            bool on = false;
-            if (!ParseFlag(value, on)) return bad;
-            if (name == "garbage") o.garbage = on;
-            if (name == "stray-a5") o.strayA5 = on;
-            if (name == "burst") o.burst = on;
-            if (name == "pace") o.pace = on;
-            if (name == "store-wrong") o.storeWrong = on;
-            return {};
-        }
-        case Kind::Count:
-            if (!ParseInteger(value, 0, 1000000, n)) return bad;
-            if (name == "drop-next") o.dropNext = static_cast<int>(n);
-            if (name == "corrupt-checksum-next") o.corruptNext = static_cast<int>(n);
-            if (name == "duplicate-next") o.duplicateNext = static_cast<int>(n);
-            return {};
-        case Kind::Rate: {
-            double p = 0;
-            if (!ParseRate(value, p)) return bad;
-            if (name == "drop-rate") o.dropRate = p;
-            if (name == "corrupt-rate") o.corruptRate = p;
-            if (name == "duplicate-rate") o.duplicateRate = p;
-            if (name == "bitflip") o.bitflipRate = p;
-            return {};
-        }
-        case Kind::Millis:
-            if (!ParseInteger(value, 0, 3600000, n)) return bad;
-            if (name == "delay") o.delayMs = static_cast<int>(n);
-            if (name == "trickle") o.trickleMs = static_cast<int>(n);
-            if (name == "chaos-max-delay") o.chaos.maxDelayMs = static_cast<int>(n);
-            return {};
-        case Kind::Hangup:
-            if (value == "off") {
-                o.hangupAfter = -1;
-                return {};
-            }
-            if (!ParseInteger(value, 0, 100000000, n)) return bad;
-            o.hangupAfter = static_cast<int>(n);
-            return {};
-        case Kind::Seed: {
-            uint64_t s = 0;
-            if (!ParseUnsigned64(value, s)) return bad;
-            o.seed = s;
-            return {};
-        }
-        case Kind::Chaos: {
-            if (value == "off") {
-                o.chaos.on = false;
-                return {};
-            }
-            uint64_t s = 0;
-            if (!ParseUnsigned64(value, s)) return bad;
-            o.chaos.on = true;
-            o.chaos.seed = s;
-            return {};
-        }
-        case Kind::ChaosMode:
-            if (!ParseChaosMode(value, o.chaos.mode)) return bad;
-            return {};
-        case Kind::Refuse: {
-            if (value == "off") {
-                o.refusals.clear();
-                return {};
-            }
-            Refusal r;
-            const auto colon = value.find(':');
-            if (!ParseCommandCode(value.substr(0, colon), r.command)) return bad;
-            if (colon != std::string::npos) {
-                if (!ParseInteger(value.substr(colon + 1), 1, 100000000, n)) return bad;
-                r.occurrence = static_cast<int>(n);
-            }
-            o.refusals.push_back(r);
-            return {};
-        }
-    }
-    return bad;
+    if (!ApplyValue(o, d->kind, name, value)) return "bad value for " + name + ": '" + value + "'";
+    return {};
 }
 
 std::string ApplyFaultSpec(FaultOptions& options, const std::string& spec) {

@@ -37,6 +37,10 @@ std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& o)
             o.help = true;
             continue;
         }
+        if (arg == "--version") {
+            o.version = true;
+            continue;
+        }
         if (arg.rfind("--", 0) != 0) return "unexpected argument: " + arg;
         std::string name = arg.substr(2);
         std::string value;
@@ -120,6 +124,7 @@ Controller:
   --history-pages N       any range with start <= end has exactly N pages (0..65535)
   --debug-interval MS     period of the debug frames while debug mode is on (default 500)
   -h, --help              this text
+  --version               the program's version
 
 )";
     s += FaultOptionsHelp();

@@ -12,6 +12,7 @@ namespace r4t8::sim {
 
 struct SimOptions {
     bool help = false;
+    bool version = false;
     std::string link;        // symlink to the pty slave
     std::string device;      // serve this tty instead of a new pty
     std::string logFile;     // frame log; standard error when empty

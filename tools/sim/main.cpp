@@ -19,6 +19,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -27,6 +28,7 @@
 #include "DemoSite.h"
 #include "SimOptions.h"
 #include "SimServer.h"
+#include "packaging/identity/ProgramIdentity.h"
 
 using namespace r4t8;
 using namespace r4t8::sim;
@@ -105,7 +107,7 @@ std::string DumpImage(const ConfigImage& image, const std::string& path) {
 }
 
 class Program {
-public:
+  public:
     Program(SimOptions options, FILE* log)
         : m_options(std::move(options)),
           m_log(log),
@@ -117,8 +119,19 @@ public:
 
     int Run();
 
-private:
+  private:
+    // Loads the memory images and the history; false (reported) when an image will not load.
+    bool SetUpController();
     bool OpenLine(std::string& path);
+    // The --link to the port, if asked for; a failure is reported and serving goes on.
+    void MakeLink(const std::string& path);
+    // Writes what the server has due; false when the line refuses it for good.
+    bool Flush(int64_t now, Bytes& pending);
+    int64_t WaitNs(int64_t now, bool pending) const;
+    // Feeds what the client sent to the server; false once the line is gone.
+    bool ReceiveFromLine(short revents);
+    // One turn of the serving loop: the exit code once serving ends, else nothing.
+    std::optional<int> Step(Bytes& pending);
     void Reply(const std::string& line) {
         std::fprintf(stdout, "%s\n", line.c_str());
         std::fflush(stdout);
@@ -304,18 +317,18 @@ void Program::Cleanup() {
     m_slave = m_line = -1;
 }
 
-int Program::Run() {
+bool Program::SetUpController() {
     std::string error;
     if (m_options.demo) FillDemoMemory(m_controller.Memory());
     if (!m_options.memoryFile.empty() &&
         !LoadImage(m_options.memoryFile, m_controller.Memory(), error)) {
         std::fprintf(stderr, "r4t8-sim: %s\n", error.c_str());
-        return 2;
+        return false;
     }
     if (!m_options.factoryFile.empty() &&
         !LoadImage(m_options.factoryFile, m_controller.FactoryImage(), error)) {
         std::fprintf(stderr, "r4t8-sim: %s\n", error.c_str());
-        return 2;
+        return false;
     }
     if (m_options.demo)
         UseDemoSite();
@@ -324,24 +337,102 @@ int Program::Run() {
     m_controller.History().SetForcedPages(m_options.historyPages);
     m_server.SetFaults(m_options.faults, MonoNs());
     m_server.SetDebugIntervalMs(m_options.debugIntervalMs);
+    return true;
+}
 
+void Program::MakeLink(const std::string& path) {
+    if (m_options.link.empty()) return;
+    struct stat st {};
+    // Replace an old link of ours, but never a file that is not a link.
+    if (lstat(m_options.link.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+        unlink(m_options.link.c_str());
+    if (symlink(path.c_str(), m_options.link.c_str()) == 0) {
+        m_linkMade = m_options.link;
+    } else {
+        std::fprintf(stderr, "r4t8-sim: cannot make the link %s: %s\n", m_options.link.c_str(),
+                     std::strerror(errno));
+    }
+}
+
+bool Program::Flush(int64_t now, Bytes& pending) {
+    const Bytes out = m_server.TakeOutput(now);
+    pending.insert(pending.end(), out.begin(), out.end());
+    if (pending.empty()) return true;
+    const ssize_t w = write(m_line, pending.data(), pending.size());
+    if (w > 0) {
+        pending.erase(pending.begin(), pending.begin() + w);
+    } else if (w < 0 && errno != EAGAIN && errno != EINTR) {
+        std::fprintf(stderr, "r4t8-sim: write failed: %s\n", std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+// Paced bytes are due every 86.8 us: a wait rounded to whole milliseconds would send them in
+// late bursts, so the wait is kept to the nanosecond.
+int64_t Program::WaitNs(int64_t now, bool pending) const {
+    int64_t timeoutNs = kSecondNs;
+    if (const auto wake = m_server.NextWakeNs())
+        timeoutNs = std::clamp<int64_t>(*wake - now, 0, kSecondNs);
+    if (pending) timeoutNs = std::min<int64_t>(timeoutNs, 20 * kMillisecondNs);
+    return timeoutNs;
+}
+
+bool Program::ReceiveFromLine(short revents) {
+    if (revents & POLLIN) {
+        uint8_t buf[4096];
+        const ssize_t n = read(m_line, buf, sizeof buf);
+        if (n > 0) {
+            m_server.OnBytes(buf, static_cast<size_t>(n), MonoNs(), QDateTime::currentDateTime());
+        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            std::fprintf(stderr, "r4t8-sim: the line closed\n");
+            return false;
+        }
+    } else if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
+        std::fprintf(stderr, "r4t8-sim: the line hung up\n");
+        return false;
+    }
+    return true;
+}
+
+std::optional<int> Program::Step(Bytes& pending) {
+    const int64_t now = MonoNs();
+    if (!Flush(now, pending)) return 1;
+    if (m_server.HangupDue() && m_server.LineIdle() && pending.empty()) {
+        WaitUntilRead();
+        std::fprintf(m_log, "# hangup after %d answers\n", m_server.Answered());
+        std::fflush(m_log);
+        return 0;
+    }
+
+    const timespec timeout = ToTimespec(WaitNs(now, !pending.empty()));
+    pollfd fds[3] = {{m_line, static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), 0},
+                     {g_signalPipe[0], POLLIN, 0},
+                     {m_readStdin ? STDIN_FILENO : -1, POLLIN, 0}};
+    const int r = ppoll(fds, 3, &timeout, nullptr);
+    if (r < 0) {
+        if (errno == EINTR) return std::nullopt;
+        std::fprintf(stderr, "r4t8-sim: poll failed: %s\n", std::strerror(errno));
+        return 1;
+    }
+    if (fds[1].revents) return 0;  // SIGTERM or SIGINT
+    if (!ReceiveFromLine(fds[0].revents)) return 1;
+    if (fds[2].revents & (POLLIN | POLLHUP)) {
+        if (!ReadStdin()) return 0;
+    } else if (fds[2].revents & POLLNVAL) {
+        m_readStdin = false;
+    }
+    return std::nullopt;
+}
+
+int Program::Run() {
+    if (!SetUpController()) return 2;
     std::string path;
     if (!OpenLine(path)) {
         Cleanup();
         return 1;
     }
-    if (!m_options.link.empty()) {
-        struct stat st {};
-        // Replace an old link of ours, but never a file that is not a link.
-        if (lstat(m_options.link.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
-            unlink(m_options.link.c_str());
-        if (symlink(path.c_str(), m_options.link.c_str()) == 0) {
-            m_linkMade = m_options.link;
-        } else {
-            std::fprintf(stderr, "r4t8-sim: cannot make the link %s: %s\n",
-                         m_options.link.c_str(), std::strerror(errno));
-        }
-    }
+    MakeLink(path);
 
     // The path line comes last: once it is out, the port and its link are ready.
     std::fprintf(stdout, "%s\n", path.c_str());
@@ -353,71 +444,10 @@ int Program::Run() {
         m_readStdin = false;
 
     Bytes pending;
-    int exitCode = 0;
-    for (;;) {
-        const int64_t now = MonoNs();
-        const Bytes out = m_server.TakeOutput(now);
-        pending.insert(pending.end(), out.begin(), out.end());
-        if (!pending.empty()) {
-            const ssize_t w = write(m_line, pending.data(), pending.size());
-            if (w > 0) {
-                pending.erase(pending.begin(), pending.begin() + w);
-            } else if (w < 0 && errno != EAGAIN && errno != EINTR) {
-                std::fprintf(stderr, "r4t8-sim: write failed: %s\n", std::strerror(errno));
-                exitCode = 1;
-                break;
-            }
-        }
-        if (m_server.HangupDue() && m_server.LineIdle() && pending.empty()) {
-            WaitUntilRead();
-            std::fprintf(m_log, "# hangup after %d answers\n", m_server.Answered());
-            std::fflush(m_log);
-            break;
-        }
-
-        // Paced bytes are due every 86.8 us: a wait rounded to whole milliseconds would send
-        // them in late bursts, so the wait is kept to the nanosecond.
-        int64_t timeoutNs = kSecondNs;
-        if (const auto wake = m_server.NextWakeNs())
-            timeoutNs = std::clamp<int64_t>(*wake - now, 0, kSecondNs);
-        if (!pending.empty()) timeoutNs = std::min<int64_t>(timeoutNs, 20 * kMillisecondNs);
-        const timespec timeout = ToTimespec(timeoutNs);
-
-        pollfd fds[3] = {{m_line, static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), 0},
-                         {g_signalPipe[0], POLLIN, 0},
-                         {m_readStdin ? STDIN_FILENO : -1, POLLIN, 0}};
-        const int r = ppoll(fds, 3, &timeout, nullptr);
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            std::fprintf(stderr, "r4t8-sim: poll failed: %s\n", std::strerror(errno));
-            exitCode = 1;
-            break;
-        }
-        if (fds[1].revents) break;  // SIGTERM or SIGINT
-        if (fds[0].revents & POLLIN) {
-            uint8_t buf[4096];
-            const ssize_t n = read(m_line, buf, sizeof buf);
-            if (n > 0) {
-                m_server.OnBytes(buf, static_cast<size_t>(n), MonoNs(),
-                                 QDateTime::currentDateTime());
-            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-                std::fprintf(stderr, "r4t8-sim: the line closed\n");
-                exitCode = 1;
-                break;
-            }
-        } else if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-            std::fprintf(stderr, "r4t8-sim: the line hung up\n");
-            exitCode = 1;
-            break;
-        }
-        if (fds[2].revents & (POLLIN | POLLHUP)) {
-            if (!ReadStdin()) break;
-        } else if (fds[2].revents & POLLNVAL) {
-            m_readStdin = false;
-        }
-    }
+    std::optional<int> exitCode;
+    while (!exitCode) exitCode = Step(pending);
     Cleanup();
-    return exitCode;
+    return *exitCode;
 }
 
 }  // namespace
@@ -431,6 +461,10 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::fputs(SimHelpText().c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::fputs(r4t8::VersionText(QStringLiteral("r4t8-sim")).toLocal8Bit().constData(), stdout);
         return 0;
     }
 

@@ -6,12 +6,18 @@
 #include <QLocale>
 #include <QTranslator>
 
+#include "packaging/identity/ProgramIdentity.h"
+#include "packaging/identity/WindowIcon.h"
+
 namespace r4t8 {
 
 bool SetUpApplication(QCoreApplication& app) {
     QCoreApplication::setApplicationName(QStringLiteral("r4t8-config"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.19"));
-    QGuiApplication::setDesktopFileName(QStringLiteral("r4t8-config"));
+    QCoreApplication::setApplicationVersion(ProgramVersion());
+    // The desktop entry is named by the reverse-DNS id that AppStream asks for; WM_CLASS
+    // stays the application name above, which the entry names as its StartupWMClass.
+    QGuiApplication::setDesktopFileName(DesktopId());
+    QGuiApplication::setWindowIcon(WindowIcon());
 
     // The interface is Chinese whatever the desktop's language: calendars and dialog details too.
     const QLocale chinese(QLocale::Chinese, QLocale::China);
@@ -38,6 +44,8 @@ WindowArguments ParseWindowArguments(const QStringList& arguments) {
             parsed.quitAfterShow = true;
         } else if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
             parsed.help = true;
+        } else if (a == QLatin1String("--version")) {
+            parsed.version = true;
         }
     }
     return parsed;
@@ -49,7 +57,8 @@ QString WindowUsage() {
         "The R4T8 configuration tool's window.\n\n"
         "  --port NAME         preselect (or type) the serial port NAME\n"
         "  --quit-after-show   exit as soon as the window is shown (a start-up check)\n"
-        "  -h, --help          show this help\n\n"
+        "  -h, --help          show this help\n"
+        "  --version           show the program's version\n\n"
         "Other arguments are ignored.\n");
 }
 

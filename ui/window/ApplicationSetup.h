@@ -9,8 +9,9 @@ class QCoreApplication;
 
 namespace r4t8 {
 
-// Names the program for the desktop (an ASCII name for WM_CLASS and the desktop entry) without
-// an application display name, which the xcb platform would append to every window title.
+// Names the program for the desktop (an ASCII name for WM_CLASS, the desktop entry's id for
+// Wayland and startup notification) without an application display name, which the xcb
+// platform would append to every window title, and gives every window the program's icon.
 // Loads Qt's own Chinese catalogue so that standard buttons and file dialogs read like the rest
 // of the window. Returns false when that catalogue is missing (Qt's texts then stay English).
 bool SetUpApplication(QCoreApplication& app);
@@ -21,7 +22,9 @@ struct WindowArguments {
     QString port;  // --port NAME: preselect or type this port
     bool quitAfterShow = false;
     bool help = false;
+    bool version = false;
 };
+// Needs no application object: --help and --version are answered without a display.
 WindowArguments ParseWindowArguments(const QStringList& arguments);
 QString WindowUsage();
 

@@ -1,7 +1,10 @@
 #include "ui/window/FileChooser.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 #include "ui/file/SettingsFile.h"
 
@@ -15,7 +18,25 @@ QString Run(QFileDialog& dialog) {
     return dialog.selectedFiles().front();
 }
 
+bool WritableFolder(const QString& folder) {
+    const QFileInfo info(folder);
+    return !folder.isEmpty() && info.isDir() && info.isWritable();
+}
+
 }  // namespace
+
+QString SettingsDialogFolder(const QString& programFolder, const QString& documents) {
+    if (WritableFolder(programFolder)) return programFolder;
+    if (!documents.isEmpty() && QDir().mkpath(documents) && QFileInfo(documents).isDir())
+        return documents;
+    return QDir::homePath();
+}
+
+QString SettingsDialogFolder() {
+    return SettingsDialogFolder(
+        QCoreApplication::applicationDirPath(),
+        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+}
 
 QString QtFileFilter(const QString& classic) {
     const QStringList parts = classic.split(u'|');

@@ -15,6 +15,13 @@ class IFileChooser {
     virtual QString OpenFileName(const QString& folder) = 0;
 };
 
+// The folder the settings file dialogs start in: the program's own folder where it can be
+// written (a developer's build); otherwise, as for a program installed in /usr/bin, the user's
+// documents folder, made when missing, or failing that the home folder.
+QString SettingsDialogFolder(const QString& programFolder, const QString& documents);
+// The same for this program and this user.
+QString SettingsDialogFolder();
+
 // A classic "caption|pattern|caption|pattern" filter as QFileDialog takes it. The pattern "*.*"
 // means every file, as it does where these filters come from, so it becomes "*".
 QString QtFileFilter(const QString& classic);

@@ -120,6 +120,153 @@ QString VerticalCaption(const QString& text) {
     return chars.join(QLatin1Char('\n'));
 }
 
+// Six alarm numbers, each with its two function codes.
+void AddTelephoneGroup(QWidget* page) {
+    auto* tel = AddGroup(page, QStringLiteral("报警号码设置"), 8, 9, 569, 184);
+    for (int n = 1; n <= 6; ++n) {
+        const int y = 22 + (n - 1) * 26;
+        AddLabel(tel, QStringLiteral("电话号%1").arg(n), 10, y, 50);
+        AddEdit(tel, QStringLiteral("edt_tel%1").arg(n), 62, y, 150);
+        AddLabel(tel, QStringLiteral("功能码1"), 222, y, 48);
+        AddCombo(tel, QStringLiteral("cbb_tel%1_f1").arg(n), 272, y, 104);
+        AddLabel(tel, QStringLiteral("功能码2"), 386, y, 48);
+        AddCombo(tel, QStringLiteral("cbb_tel%1_f2").arg(n), 436, y, 122);
+    }
+}
+
+// A caption, its control (by the name's prefix) and an optional hint to the right.
+struct LabelledRow {
+    QString label;
+    const char* name;
+    QString hint;
+};
+
+void AddGprsGroup(QWidget* page) {
+    auto* gprs = AddGroup(page, QStringLiteral("GPRS参数设置"), 584, 8, 361, 185);
+    const QString max32 = QStringLiteral("(Max. 32)");
+    const LabelledRow rows[] = {
+        {QStringLiteral("GPRS主IP"), "edt_ip1", max32},
+        {QStringLiteral("GPRS从IP"), "edt_ip2", max32},
+        {QStringLiteral("端口："), "edt_port", QStringLiteral("(范围:1~65535)")},
+        {QStringLiteral("协议："), "cbb_mode", QString()},
+        {QStringLiteral("接入点名称"), "edt_apn", max32},
+        {QStringLiteral("GPRS用户名"), "edt_gprsname", max32},
+        {QStringLiteral("GPRS密码"), "edt_gprspassword", max32},
+    };
+    int y = 20;
+    for (const LabelledRow& row : rows) {
+        AddLabel(gprs, row.label, 10, y, 78);
+        const QString name = QString::fromLatin1(row.name);
+        if (name.startsWith(QLatin1String("cbb_")))
+            AddCombo(gprs, name, 90, y, 90);
+        else
+            AddEdit(gprs, name, 90, y, 170);
+        if (!row.hint.isEmpty()) AddLabel(gprs, row.hint, 264, y, 94);
+        y += 23;
+    }
+}
+
+// The left column of the system parameters.
+void AddSystemColumn(QGroupBox* sys) {
+    const LabelledRow left[] = {
+        {QStringLiteral("校时方式："), "cbb_timemode", QString()},
+        {QStringLiteral("本机号码："), "edt_tel_my", QString()},
+        {QStringLiteral("操作密码："), "edt_pwd", QString()},
+        {QStringLiteral("设备编号："), "edt_id", QString()},
+        {QStringLiteral("记录时间："), "edt_rec_time", QStringLiteral("(0、5～255)分钟")},
+        {QStringLiteral("GPS开启："), "CheckBox1", QString()},
+        {QStringLiteral("验证PIN："), "chk1", QString()},
+        {QStringLiteral("PIN码："), "edt_PinCode", QString()},
+        {QStringLiteral("GPRS连接失败报告电话："), "edt_GprsFailTel", QString()},
+    };
+    int y = 18;
+    for (const LabelledRow& row : left) {
+        AddLabel(sys, row.label, 8, y, 142);
+        const QString name = QString::fromLatin1(row.name);
+        if (name.startsWith(QLatin1String("cbb_")))
+            AddCombo(sys, name, 150, y, 70);
+        else if (name == QLatin1String("CheckBox1") || name == QLatin1String("chk1"))
+            AddCheck(sys, name, 150, y);
+        else
+            AddEdit(sys, name, 150, y, row.hint.isEmpty() ? 130 : 50);
+        if (!row.hint.isEmpty()) AddLabel(sys, row.hint, 204, y, 100);
+        y += 23;
+    }
+}
+
+// The middle column of the system parameters: the SMS upload.
+void AddSmsUploadColumn(QGroupBox* sys) {
+    const int mx = 316;
+    AddLabel(sys, QStringLiteral("上传方式："), mx, 18, 130);
+    AddCombo(sys, QStringLiteral("cb_pdat"), mx + 130, 18, 90);
+    AddLabel(sys, QStringLiteral("上传号码："), mx, 41, 130);
+    AddEdit(sys, QStringLiteral("edit9"), mx + 130, 41, 130);
+    AddLabel(sys, QStringLiteral("定时时间："), mx, 64, 130);
+    AddEdit(sys, QStringLiteral("edt1"), mx + 130, 64, 50);
+    AddLabel(sys, QStringLiteral("(0～999)小时"), mx + 184, 64, 90);
+    for (int row = 1; row <= 4; ++row) {
+        const int ry = 64 + row * 23;
+        AddLabel(sys, QStringLiteral("定点时间%1：").arg(row), mx, ry, 130);
+        AddCheck(sys, QStringLiteral("CheckBox%1").arg(row + 1), mx + 130, ry);
+        AddLabel(sys, QStringLiteral("开启"), mx + 150, ry, 30);
+        AddTime(sys, QStringLiteral("DateTimePicker%1").arg(row + 4), mx + 184, ry, 70,
+                QStringLiteral("HH:mm"));
+    }
+    AddLabel(sys, QStringLiteral("呼入继电器闭合时间："), mx, 179, 130);
+    AddEdit(sys, QStringLiteral("edt_relay_time"), mx + 130, 179, 50);
+    AddLabel(sys, QStringLiteral("(1～9999)秒"), mx + 184, 179, 90);
+}
+
+// The right column of the system parameters: the GPRS upload.
+void AddGprsUploadColumn(QGroupBox* sys) {
+    const int rx = 640;
+    AddLabel(sys, QStringLiteral("GPRS上传方式："), rx, 18, 110);
+    AddCombo(sys, QStringLiteral("cbb_gprsupmode"), rx + 110, 18, 90);
+    AddLabel(sys, QStringLiteral("GPRS定时时间："), rx, 41, 110);
+    AddEdit(sys, QStringLiteral("edt_gprstimeup"), rx + 110, 41, 60);
+    AddLabel(sys, QStringLiteral("分钟"), rx + 174, 41, 40);
+    AddLabel(sys, QStringLiteral("GPRS定点时间："), rx, 64, 110);
+    AddTime(sys, QStringLiteral("dtp_gprspointup"), rx + 110, 64, 70, QStringLiteral("HH:mm"));
+}
+
+// Two rows by twelve columns; the first row and column are headings painted in `headingColor`.
+QTableWidget* AddCurrentDataGrid(QWidget* parent, const QColor& headingColor) {
+    auto* grid = new QTableWidget(2, 12, parent);
+    grid->setObjectName(QStringLiteral("strngrd_curdata"));
+    grid->horizontalHeader()->hide();
+    grid->verticalHeader()->hide();
+    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    grid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    int gridWidth = 2;
+    for (int c = 0; c < 12; ++c) {
+        const int w = c == 8 ? 65 : 64;
+        grid->setColumnWidth(c, w);
+        gridWidth += w;
+    }
+    for (int r = 0; r < 2; ++r) {
+        grid->setRowHeight(r, 24);
+        for (int c = 0; c < 12; ++c) {
+            auto* item = new QTableWidgetItem;
+            if (r == 0 || c == 0) {
+                // The fixed row and column look like headings and take no selection.
+                item->setFlags(Qt::ItemIsEnabled);
+                item->setBackground(headingColor);
+            }
+            grid->setItem(r, c, item);
+        }
+    }
+    grid->setGeometry(10, 20, gridWidth, 54);
+    return grid;
+}
+
+// A caption written top to bottom beside a memo.
+void AddVerticalCaption(QWidget* parent, const QString& text, int x, const QString& name) {
+    auto* label = AddLabel(parent, VerticalCaption(text), x, 22, 16, name);
+    label->setGeometry(x, 22, 16, 250);
+    label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+}
+
 QFont StatusFont() {
     const QStringList families = QFontDatabase::families();
     for (const QString& wanted :
@@ -244,105 +391,12 @@ void Tfrm_mset::BuildTopArea() {
 }
 
 void Tfrm_mset::BuildBasicPage(QWidget* page) {
-    auto* tel = AddGroup(page, QStringLiteral("报警号码设置"), 8, 9, 569, 184);
-    for (int n = 1; n <= 6; ++n) {
-        const int y = 22 + (n - 1) * 26;
-        AddLabel(tel, QStringLiteral("电话号%1").arg(n), 10, y, 50);
-        AddEdit(tel, QStringLiteral("edt_tel%1").arg(n), 62, y, 150);
-        AddLabel(tel, QStringLiteral("功能码1"), 222, y, 48);
-        AddCombo(tel, QStringLiteral("cbb_tel%1_f1").arg(n), 272, y, 104);
-        AddLabel(tel, QStringLiteral("功能码2"), 386, y, 48);
-        AddCombo(tel, QStringLiteral("cbb_tel%1_f2").arg(n), 436, y, 122);
-    }
-
-    auto* gprs = AddGroup(page, QStringLiteral("GPRS参数设置"), 584, 8, 361, 185);
-    struct GprsRow {
-        QString label;
-        const char* name;
-        QString hint;
-    };
-    const QString max32 = QStringLiteral("(Max. 32)");
-    const GprsRow rows[] = {
-        {QStringLiteral("GPRS主IP"), "edt_ip1", max32},
-        {QStringLiteral("GPRS从IP"), "edt_ip2", max32},
-        {QStringLiteral("端口："), "edt_port", QStringLiteral("(范围:1~65535)")},
-        {QStringLiteral("协议："), "cbb_mode", QString()},
-        {QStringLiteral("接入点名称"), "edt_apn", max32},
-        {QStringLiteral("GPRS用户名"), "edt_gprsname", max32},
-        {QStringLiteral("GPRS密码"), "edt_gprspassword", max32},
-    };
-    int y = 20;
-    for (const GprsRow& row : rows) {
-        AddLabel(gprs, row.label, 10, y, 78);
-        const QString name = QString::fromLatin1(row.name);
-        if (name.startsWith(QLatin1String("cbb_")))
-            AddCombo(gprs, name, 90, y, 90);
-        else
-            AddEdit(gprs, name, 90, y, 170);
-        if (!row.hint.isEmpty()) AddLabel(gprs, row.hint, 264, y, 94);
-        y += 23;
-    }
-
+    AddTelephoneGroup(page);
+    AddGprsGroup(page);
     auto* sys = AddGroup(page, QStringLiteral("系统参数"), 8, 200, 937, 233);
-    // Left column.
-    struct SysRow {
-        QString label;
-        const char* name;
-        QString hint;
-    };
-    const SysRow left[] = {
-        {QStringLiteral("校时方式："), "cbb_timemode", QString()},
-        {QStringLiteral("本机号码："), "edt_tel_my", QString()},
-        {QStringLiteral("操作密码："), "edt_pwd", QString()},
-        {QStringLiteral("设备编号："), "edt_id", QString()},
-        {QStringLiteral("记录时间："), "edt_rec_time", QStringLiteral("(0、5～255)分钟")},
-        {QStringLiteral("GPS开启："), "CheckBox1", QString()},
-        {QStringLiteral("验证PIN："), "chk1", QString()},
-        {QStringLiteral("PIN码："), "edt_PinCode", QString()},
-        {QStringLiteral("GPRS连接失败报告电话："), "edt_GprsFailTel", QString()},
-    };
-    y = 18;
-    for (const SysRow& row : left) {
-        AddLabel(sys, row.label, 8, y, 142);
-        const QString name = QString::fromLatin1(row.name);
-        if (name.startsWith(QLatin1String("cbb_")))
-            AddCombo(sys, name, 150, y, 70);
-        else if (name == QLatin1String("CheckBox1") || name == QLatin1String("chk1"))
-            AddCheck(sys, name, 150, y);
-        else
-            AddEdit(sys, name, 150, y, row.hint.isEmpty() ? 130 : 50);
-        if (!row.hint.isEmpty()) AddLabel(sys, row.hint, 204, y, 100);
-        y += 23;
-    }
-    // Middle column: the SMS upload.
-    const int mx = 316;
-    AddLabel(sys, QStringLiteral("上传方式："), mx, 18, 130);
-    AddCombo(sys, QStringLiteral("cb_pdat"), mx + 130, 18, 90);
-    AddLabel(sys, QStringLiteral("上传号码："), mx, 41, 130);
-    AddEdit(sys, QStringLiteral("edit9"), mx + 130, 41, 130);
-    AddLabel(sys, QStringLiteral("定时时间："), mx, 64, 130);
-    AddEdit(sys, QStringLiteral("edt1"), mx + 130, 64, 50);
-    AddLabel(sys, QStringLiteral("(0～999)小时"), mx + 184, 64, 90);
-    for (int row = 1; row <= 4; ++row) {
-        const int ry = 64 + row * 23;
-        AddLabel(sys, QStringLiteral("定点时间%1：").arg(row), mx, ry, 130);
-        AddCheck(sys, QStringLiteral("CheckBox%1").arg(row + 1), mx + 130, ry);
-        AddLabel(sys, QStringLiteral("开启"), mx + 150, ry, 30);
-        AddTime(sys, QStringLiteral("DateTimePicker%1").arg(row + 4), mx + 184, ry, 70,
-                QStringLiteral("HH:mm"));
-    }
-    AddLabel(sys, QStringLiteral("呼入继电器闭合时间："), mx, 179, 130);
-    AddEdit(sys, QStringLiteral("edt_relay_time"), mx + 130, 179, 50);
-    AddLabel(sys, QStringLiteral("(1～9999)秒"), mx + 184, 179, 90);
-    // Right column: the GPRS upload.
-    const int rx = 640;
-    AddLabel(sys, QStringLiteral("GPRS上传方式："), rx, 18, 110);
-    AddCombo(sys, QStringLiteral("cbb_gprsupmode"), rx + 110, 18, 90);
-    AddLabel(sys, QStringLiteral("GPRS定时时间："), rx, 41, 110);
-    AddEdit(sys, QStringLiteral("edt_gprstimeup"), rx + 110, 41, 60);
-    AddLabel(sys, QStringLiteral("分钟"), rx + 174, 41, 40);
-    AddLabel(sys, QStringLiteral("GPRS定点时间："), rx, 64, 110);
-    AddTime(sys, QStringLiteral("dtp_gprspointup"), rx + 110, 64, 70, QStringLiteral("HH:mm"));
+    AddSystemColumn(sys);
+    AddSmsUploadColumn(sys);
+    AddGprsUploadColumn(sys);
 }
 
 void Tfrm_mset::BuildAlarmPage(QWidget* page) {
@@ -380,36 +434,22 @@ void Tfrm_mset::BuildAlarmPage(QWidget* page) {
 }
 
 void Tfrm_mset::BuildOperationsPage(QWidget* page) {
-    auto* data = AddGroup(page, QStringLiteral("当前数据查询"), 8, 6, 937, 92);
-    strngrd_curdata = new QTableWidget(2, 12, data);
-    strngrd_curdata->setObjectName(QStringLiteral("strngrd_curdata"));
-    strngrd_curdata->horizontalHeader()->hide();
-    strngrd_curdata->verticalHeader()->hide();
-    strngrd_curdata->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    strngrd_curdata->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    strngrd_curdata->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    int gridWidth = 2;
-    for (int c = 0; c < 12; ++c) {
-        const int w = c == 8 ? 65 : 64;
-        strngrd_curdata->setColumnWidth(c, w);
-        gridWidth += w;
-    }
-    for (int r = 0; r < 2; ++r) {
-        strngrd_curdata->setRowHeight(r, 24);
-        for (int c = 0; c < 12; ++c) {
-            auto* item = new QTableWidgetItem;
-            if (r == 0 || c == 0) {
-                // The fixed row and column look like headings and take no selection.
-                item->setFlags(Qt::ItemIsEnabled);
-                item->setBackground(palette().color(QPalette::Button));
-            }
-            strngrd_curdata->setItem(r, c, item);
-        }
-    }
-    strngrd_curdata->setGeometry(10, 20, gridWidth, 54);
-    btn_inquire_curdat = AddButton(data, QStringLiteral("btn_inquire_curdat"),
-                                   QStringLiteral("查询当前数据"), gridWidth + 30, 33, 110);
+    BuildCurrentDataGroup(page);
+    BuildHistoryExportGroup(page);
+    BuildClockGroup(page);
+    BuildRelayGroup(page);
+    BuildDebugOutputGroup(page);
+}
 
+void Tfrm_mset::BuildCurrentDataGroup(QWidget* page) {
+    auto* data = AddGroup(page, QStringLiteral("当前数据查询"), 8, 6, 937, 92);
+    strngrd_curdata = AddCurrentDataGrid(data, palette().color(QPalette::Button));
+    btn_inquire_curdat =
+        AddButton(data, QStringLiteral("btn_inquire_curdat"), QStringLiteral("查询当前数据"),
+                  strngrd_curdata->width() + 30, 33, 110);
+}
+
+void Tfrm_mset::BuildHistoryExportGroup(QWidget* page) {
     auto* history = AddGroup(page, QStringLiteral("历史数据导出"), 8, 104, 250, 118);
     AddLabel(history, QStringLiteral("起始时间："), 10, 22, 70);
     DateTimePicker1 = AddDate(history, QStringLiteral("DateTimePicker1"), 82, 22, 100,
@@ -418,7 +458,9 @@ void Tfrm_mset::BuildOperationsPage(QWidget* page) {
     DateTimePicker2 = AddDate(history, QStringLiteral("DateTimePicker2"), 82, 50, 100,
                               QStringLiteral("yy-MM-dd"));
     Button1 = AddButton(history, QStringLiteral("Button1"), QStringLiteral("导出"), 82, 80, 80);
+}
 
+void Tfrm_mset::BuildClockGroup(QWidget* page) {
     auto* clock = AddGroup(page, QStringLiteral("设置时间"), 8, 228, 250, 205);
     AddLabel(clock, QStringLiteral("日期："), 10, 22, 50);
     DateTimePicker3 =
@@ -432,7 +474,9 @@ void Tfrm_mset::BuildOperationsPage(QWidget* page) {
                                QStringLiteral("标定当前时间"), 62, 118, 110);
     btn_acquiretime = AddButton(clock, QStringLiteral("btn_acquiretime"),
                                 QStringLiteral("获取设备时间"), 62, 152, 110);
+}
 
+void Tfrm_mset::BuildRelayGroup(QWidget* page) {
     auto* relay = AddGroup(page, QStringLiteral("继电器控制"), 266, 104, 290, 329);
     AddLabel(relay, QStringLiteral("控制方式："), 12, 24, 70);
     ComboBox1 = AddCombo(relay, QStringLiteral("ComboBox1"), 84, 24, 100);
@@ -468,17 +512,13 @@ void Tfrm_mset::BuildOperationsPage(QWidget* page) {
     ApplyRelayEnables(kRelayInitialEnables);
     Button3 = AddButton(relay, QStringLiteral("Button3"), QStringLiteral("执行"), 40, 210, 90);
     Button2 = AddButton(relay, QStringLiteral("Button2"), QStringLiteral("断开"), 150, 210, 90);
+}
 
+void Tfrm_mset::BuildDebugOutputGroup(QWidget* page) {
     auto* debug = AddGroup(page, QStringLiteral("调试输出"), 564, 104, 381, 329);
-    auto* sendLabel = AddLabel(debug, VerticalCaption(QStringLiteral("GPRS设备收到")), 6, 22, 16,
-                               QStringLiteral("lbl_gpssend"));
-    sendLabel->setGeometry(6, 22, 16, 250);
-    sendLabel->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    AddVerticalCaption(debug, QStringLiteral("GPRS设备收到"), 6, QStringLiteral("lbl_gpssend"));
     Memo1 = AddMemo(debug, QStringLiteral("Memo1"), 24, 20, 162, 260, true);
-    auto* recLabel = AddLabel(debug, VerticalCaption(QStringLiteral("GPRS设备发送")), 192, 22, 16,
-                              QStringLiteral("lbl_gpsrec"));
-    recLabel->setGeometry(192, 22, 16, 250);
-    recLabel->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    AddVerticalCaption(debug, QStringLiteral("GPRS设备发送"), 192, QStringLiteral("lbl_gpsrec"));
     memo2 = AddMemo(debug, QStringLiteral("memo2"), 210, 20, 162, 260, true);
     for (QPlainTextEdit* memo : {Memo1, memo2}) {
         memo->setLineWrapMode(QPlainTextEdit::NoWrap);

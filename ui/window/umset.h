@@ -148,6 +148,11 @@ class Tfrm_mset : public QWidget {
     void BuildBasicPage(QWidget* page);
     void BuildAlarmPage(QWidget* page);
     void BuildOperationsPage(QWidget* page);
+    void BuildCurrentDataGroup(QWidget* page);
+    void BuildHistoryExportGroup(QWidget* page);
+    void BuildClockGroup(QWidget* page);
+    void BuildRelayGroup(QWidget* page);
+    void BuildDebugOutputGroup(QWidget* page);
     void BuildDebugPage(QWidget* page);
     void BuildOtherPage(QWidget* page);
     void BuildStatusBar();

@@ -2,7 +2,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QDateEdit>
 #include <QLabel>
 #include <QLineEdit>
@@ -198,15 +197,15 @@ void Tfrm_mset::btn7Click() {
 void Tfrm_mset::btn_saveconfigureClick() {
     if (!m_files) return;
     const QDateTime now = m_time ? m_time->CurrentDateTime() : QDateTime::currentDateTime();
-    const QString path = m_files->SaveFileName(QCoreApplication::applicationDirPath(),
-                                               SettingsFile::ProposedFileName(now));
+    const QString path =
+        m_files->SaveFileName(SettingsDialogFolder(), SettingsFile::ProposedFileName(now));
     if (path.isEmpty()) return;
     SettingsFile::Save(SettingsFile::WithDefaultExtension(path), m_settings, *m_ui);
 }
 
 void Tfrm_mset::btn_loadconfigureClick() {
     if (!m_files) return;
-    const QString path = m_files->OpenFileName(QCoreApplication::applicationDirPath());
+    const QString path = m_files->OpenFileName(SettingsDialogFolder());
     if (path.isEmpty()) return;
     SettingsFile::Load(path, m_settings, *m_ui);
 }

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
-
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -59,8 +58,7 @@ TEST(ParseRequest, AcceptsRuleLengthsAndTheShortRelayLengthsOnly) {
         {"short length on another command", BuildFrameWithLength(cmd_login, {1, 2, 3, 4}, 8),
          false},
         {"length one too long", BuildFrameWithLength(cmd_login, {1, 2, 3, 4}, 10), false},
-        {"bad checksum low", WithByte(login, login.size() - 3, login[login.size() - 3] ^ 1),
-         false},
+        {"bad checksum low", WithByte(login, login.size() - 3, login[login.size() - 3] ^ 1), false},
         {"bad checksum high", WithByte(login, login.size() - 2, login[login.size() - 2] ^ 1),
          false},
         {"too short", Bytes(getTime.begin(), getTime.begin() + 10), false},
@@ -120,8 +118,9 @@ TEST(RequestCollector, DropsAnOverlongFrameAndTakesTheNextOne) {
 
 TEST(FaultOptions, SpecsSetTheirFields) {
     FaultOptions o;
-    ASSERT_EQ(ApplyFaultSpec(o, "drop-next 2 --delay=300 garbage refuse cmd_erase_block:3 "
-                                "bitflip 0.001 refuse 0x10 hangup-after 4 pace"),
+    ASSERT_EQ(ApplyFaultSpec(o,
+                             "drop-next 2 --delay=300 garbage refuse cmd_erase_block:3 "
+                             "bitflip 0.001 refuse 0x10 hangup-after 4 pace"),
               "");
     EXPECT_EQ(o.dropNext, 2);
     EXPECT_EQ(o.delayMs, 300);
@@ -146,9 +145,9 @@ TEST(FaultOptions, SpecsSetTheirFields) {
 }
 
 TEST(FaultOptions, BadSpecsAreRefusedWholeAndChangeNothing) {
-    const char* bad[] = {"drop-rate 1.5", "drop-rate nan", "delay", "delay -1", "nosuch 1",
-                         "refuse 300",    "refuse 18:0",   "refuse cmd_nope", "trickle 5x",
-                         "pace maybe"};
+    const char* bad[] = {"drop-rate 1.5", "drop-rate nan", "delay",       "delay -1",
+                         "nosuch 1",      "refuse 300",    "refuse 18:0", "refuse cmd_nope",
+                         "trickle 5x",    "pace maybe"};
     for (const char* spec : bad) {
         FaultOptions o;
         o.dropNext = 7;
@@ -157,6 +156,118 @@ TEST(FaultOptions, BadSpecsAreRefusedWholeAndChangeNothing) {
     }
     FaultOptions o;
     EXPECT_NE(ApplyFaultSpec(o, "  "), "");
+}
+
+// Every field side by side, so that a comparison also shows what an option should have left
+// alone.
+std::string Describe(const FaultOptions& o) {
+    std::string s = "seed=" + std::to_string(o.seed) + " refusals=";
+    for (const Refusal& r : o.refusals)
+        s += std::to_string(r.command) + ":" + std::to_string(r.occurrence) + ",";
+    s += " dropNext=" + std::to_string(o.dropNext) + " dropRate=" + std::to_string(o.dropRate) +
+         " corruptNext=" + std::to_string(o.corruptNext) +
+         " corruptRate=" + std::to_string(o.corruptRate) +
+         " duplicateNext=" + std::to_string(o.duplicateNext) +
+         " duplicateRate=" + std::to_string(o.duplicateRate) +
+         " delayMs=" + std::to_string(o.delayMs) + " garbage=" + std::to_string(o.garbage) +
+         " strayA5=" + std::to_string(o.strayA5) + " trickleMs=" + std::to_string(o.trickleMs) +
+         " burst=" + std::to_string(o.burst) + " bitflipRate=" + std::to_string(o.bitflipRate) +
+         " pace=" + std::to_string(o.pace) + " hangupAfter=" + std::to_string(o.hangupAfter) +
+         " storeWrong=" + std::to_string(o.storeWrong) + " chaos=" + std::to_string(o.chaos.on) +
+         "/" + std::to_string(o.chaos.seed) + "/" + ChaosModeName(o.chaos.mode) + "/" +
+         std::to_string(o.chaos.maxDelayMs);
+    return s;
+}
+
+struct OptionCase {
+    const char* name;
+    const char* value;
+    void (*expect)(FaultOptions&);
+};
+
+TEST(FaultOptions, EachOptionSetsItsOwnFieldAndNoOther) {
+    // Values away from every default, so that a value landing in the wrong field shows.
+    const OptionCase cases[] = {
+        {"seed", "0x2a", [](FaultOptions& o) { o.seed = 42; }},
+        {"refuse", "cmd_relay:2",
+         [](FaultOptions& o) {
+             o.refusals.push_back({cmd_relay, 2});
+         }},
+        {"drop-next", "3", [](FaultOptions& o) { o.dropNext = 3; }},
+        {"drop-rate", "0.25", [](FaultOptions& o) { o.dropRate = 0.25; }},
+        {"corrupt-checksum-next", "4", [](FaultOptions& o) { o.corruptNext = 4; }},
+        {"corrupt-rate", "0.5", [](FaultOptions& o) { o.corruptRate = 0.5; }},
+        {"duplicate-next", "5", [](FaultOptions& o) { o.duplicateNext = 5; }},
+        {"duplicate-rate", "0.75", [](FaultOptions& o) { o.duplicateRate = 0.75; }},
+        {"delay", "250", [](FaultOptions& o) { o.delayMs = 250; }},
+        {"garbage", "", [](FaultOptions& o) { o.garbage = true; }},
+        {"stray-a5", "on", [](FaultOptions& o) { o.strayA5 = true; }},
+        {"trickle", "7", [](FaultOptions& o) { o.trickleMs = 7; }},
+        {"burst", "1", [](FaultOptions& o) { o.burst = true; }},
+        {"bitflip", "0.125", [](FaultOptions& o) { o.bitflipRate = 0.125; }},
+        {"pace", "true", [](FaultOptions& o) { o.pace = true; }},
+        {"hangup-after", "0", [](FaultOptions& o) { o.hangupAfter = 0; }},
+        {"store-wrong", "", [](FaultOptions& o) { o.storeWrong = true; }},
+        {"chaos", "9",
+         [](FaultOptions& o) {
+             o.chaos.on = true;
+             o.chaos.seed = 9;
+         }},
+        {"chaos-mode", "slow", [](FaultOptions& o) { o.chaos.mode = ChaosMode::Slow; }},
+        {"chaos-max-delay", "1200", [](FaultOptions& o) { o.chaos.maxDelayMs = 1200; }},
+    };
+    for (const OptionCase& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + c.value);
+        FaultOptions o;
+        ASSERT_EQ(ApplyFaultOption(o, c.name, c.value), "");
+        FaultOptions expected;
+        c.expect(expected);
+        EXPECT_EQ(Describe(o), Describe(expected));
+    }
+}
+
+TEST(FaultOptions, OffUndoesWhatWasSetAndARefusedValueChangesNothing) {
+    FaultOptions set;
+    ASSERT_EQ(ApplyFaultSpec(set,
+                             "garbage refuse 18 refuse 0x10:3 hangup-after 2 chaos 4 "
+                             "chaos-mode recoverable"),
+              "");
+    const std::string before = Describe(set);
+
+    const OptionCase offs[] = {
+        {"garbage", "off", [](FaultOptions& o) { o.garbage = false; }},
+        {"refuse", "off", [](FaultOptions& o) { o.refusals.clear(); }},
+        {"hangup-after", "off", [](FaultOptions& o) { o.hangupAfter = -1; }},
+        // Off keeps the seed and the mode for the next "chaos on".
+        {"chaos", "off", [](FaultOptions& o) { o.chaos.on = false; }},
+    };
+    for (const OptionCase& c : offs) {
+        SCOPED_TRACE(c.name);
+        FaultOptions o = set;
+        ASSERT_EQ(ApplyFaultOption(o, c.name, c.value), "");
+        FaultOptions expected = set;
+        c.expect(expected);
+        EXPECT_EQ(Describe(o), Describe(expected));
+    }
+
+    const std::pair<const char*, const char*> refused[] = {
+        {"seed", "-1"},           {"seed", "18446744073709551616"},
+        {"refuse", "18:"},        {"refuse", "cmd_relay:x"},
+        {"drop-next", "1000001"}, {"corrupt-rate", "-0.1"},
+        {"delay", "3600001"},     {"garbage", "maybe"},
+        {"hangup-after", "-1"},   {"chaos", "on"},
+        {"chaos-mode", ""},       {"chaos-max-delay", "1e3"},
+    };
+    for (const auto& [name, value] : refused) {
+        SCOPED_TRACE(std::string(name) + " " + value);
+        FaultOptions o = set;
+        EXPECT_EQ(ApplyFaultOption(o, name, value),
+                  std::string("bad value for ") + name + ": '" + value + "'");
+        EXPECT_EQ(Describe(o), before);
+    }
+    FaultOptions o = set;
+    EXPECT_EQ(ApplyFaultOption(o, "drop", "1"), "unknown fault option: drop");
+    EXPECT_EQ(Describe(o), before);
 }
 
 TEST(SimOptions, ParsesControllerAndFaultOptions) {
@@ -177,9 +288,12 @@ TEST(SimOptions, ParsesControllerAndFaultOptions) {
     EXPECT_TRUE(demo.demo);
     EXPECT_EQ(demo.memoryFile, "m.bin");
 
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"--password", "12345"}, {"--history-pages", "65536"},
-          {"--bogus"}, {"--delay"}, {"stray"}, {"--model", std::string(300, 'M')}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--password", "12345"},
+                                                 {"--history-pages", "65536"},
+                                                 {"--bogus"},
+                                                 {"--delay"},
+                                                 {"stray"},
+                                                 {"--model", std::string(300, 'M')}}) {
         SimOptions bad;
         EXPECT_NE(ParseSimOptions(args, bad), "") << args[0];
     }
@@ -288,7 +402,7 @@ TEST(LineScheduler, BitFlipsRepeatForASeedAndFollowTheRate) {
 // ---- the controller behind the server, with a fake clock ----
 
 class ServerTest : public ::testing::Test {
-protected:
+  protected:
     ServerTest() : server(controller, [this](const std::string& l) { log.push_back(l); }) {}
 
     // Sends a request and returns every frame that is on the line at `atNs`.
@@ -363,8 +477,7 @@ TEST_F(ServerTest, DropRateRepeatsForTheSameSeed) {
         f.dropRate = 0.5;
         server.SetFaults(f, 0);
         std::string answered;
-        for (int i = 0; i < 64; ++i)
-            answered += Exchange(BuildGetTimeFrame()).empty() ? '.' : 'x';
+        for (int i = 0; i < 64; ++i) answered += Exchange(BuildGetTimeFrame()).empty() ? '.' : 'x';
         return answered;
     };
     const std::string a = pattern(11);

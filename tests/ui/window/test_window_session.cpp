@@ -32,8 +32,11 @@ class ScriptedFiles : public IFileChooser {
         proposedName = proposed;
         return answer;
     }
-    QString OpenFileName(const QString&) override { return answer; }
-    QString answer, saveFolder, proposedName;
+    QString OpenFileName(const QString& folder) override {
+        openFolder = folder;
+        return answer;
+    }
+    QString answer, saveFolder, openFolder, proposedName;
 };
 
 class SessionTest : public WindowTest {
@@ -164,6 +167,7 @@ TEST_F(SessionTest, SaveAndLoadTheSettingsFile) {
     Pick("cbb_mode", 1);
     Click(Find<QPushButton>("btn_saveconfigure"));
     EXPECT_EQ(files.proposedName, "setini2026-01-02_03-04-05");
+    // A build's own folder can be written: the dialogs start there.
     EXPECT_EQ(files.saveFolder, QCoreApplication::applicationDirPath());
     ASSERT_TRUE(QFileInfo::exists(dir.filePath("site.ini")));
 
@@ -171,6 +175,7 @@ TEST_F(SessionTest, SaveAndLoadTheSettingsFile) {
     Pick("cbb_mode", 0);
     files.answer = dir.filePath("site.ini");
     Click(Find<QPushButton>("btn_loadconfigure"));
+    EXPECT_EQ(files.openFolder, QCoreApplication::applicationDirPath());
     EXPECT_EQ(Find<QLineEdit>("edt_tel1")->text(), "+8613800");
     EXPECT_EQ(Find<QComboBox>("cbb_mode")->currentText(), "UDP");
 
@@ -179,6 +184,33 @@ TEST_F(SessionTest, SaveAndLoadTheSettingsFile) {
     Type("edt_tel1", "5");
     Click(Find<QPushButton>("btn_loadconfigure"));
     EXPECT_EQ(Find<QLineEdit>("edt_tel1")->text(), "5");
+}
+
+// An installed program's folder (/usr/bin) cannot be written: the dialogs start in the
+// documents folder, made when missing, or else at home.
+TEST(SettingsDialogFolder, TheProgramsFolderWhereWritableElseTheDocuments) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString docs = QDir(dir.path()).filePath("home/Documents");
+    struct Case {
+        const char* what;
+        QString program;
+        QString documents;
+        QString expected;
+    };
+    const Case cases[] = {
+        {"writable program folder", dir.path(), docs, dir.path()},
+        {"program folder that is no folder", QStringLiteral("/dev/null/bin"), docs, docs},
+        {"no program folder", QString(), docs, docs},
+        {"documents that cannot be made", QStringLiteral("/dev/null/bin"),
+         QStringLiteral("/dev/null/Documents"), QDir::homePath()},
+        {"no documents folder", QStringLiteral("/dev/null/bin"), QString(), QDir::homePath()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(SettingsDialogFolder(c.program, c.documents), c.expected);
+    }
+    EXPECT_TRUE(QFileInfo(docs).isDir());
 }
 
 TEST_F(SessionTest, NoReplyEndsInTheTimeoutMessage) {

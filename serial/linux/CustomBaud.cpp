@@ -1,4 +1,4 @@
-#include "serial/CustomBaud.h"
+#include "serial/linux/CustomBaud.h"
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>

@@ -4,14 +4,18 @@
 
 #include <termios.h>
 
+#include "serial/PortBackend.h"
+
 namespace r4t8 {
 
 class TComm;
 
 namespace detail {
 
-// Rewrites `t` (the device's current record) to raw transfer with the component's settings.
-// Returns false when BaudRate has no B-constant: the caller sets such a rate separately.
+// Rewrites `t` (the device's current record) to raw transfer with the line's settings.
+// Returns false when the baud rate has no B-constant: the caller sets such a rate separately.
+bool ComposeLineSettings(const LineConfig& line, termios& t);
+// The same for the line that `comm`'s properties describe.
 bool ComposeLineSettings(const TComm& comm, termios& t);
 
 }  // namespace detail

@@ -1,9 +1,7 @@
-#include "serial/LineSettings.h"
+#include "serial/linux/LineSettings.h"
 
 #include <cstdint>
 #include <utility>
-
-#include "serial/SerialComm.h"
 
 namespace r4t8::detail {
 
@@ -31,39 +29,52 @@ bool standardSpeed(uint32_t baud, speed_t& out) {
 
 }  // namespace
 
-bool ComposeLineSettings(const TComm& c, termios& t) {
+bool ComposeLineSettings(const LineConfig& line, termios& t) {
     cfmakeraw(&t);
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
     t.c_cflag |= CLOCAL | CREAD;
     static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
-    t.c_cflag |= kSizes[static_cast<int>(c.ByteSize())];
-    switch (c.Parity()) {
-        case TParity::None: break;
-        case TParity::Odd: t.c_cflag |= PARENB | PARODD; break;
-        case TParity::Even: t.c_cflag |= PARENB; break;
-        case TParity::Mark: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
-        case TParity::Space: t.c_cflag |= PARENB | CMSPAR; break;
+    t.c_cflag |= kSizes[static_cast<int>(line.byteSize)];
+    switch (line.parity) {
+        case TParity::None:
+            break;
+        case TParity::Odd:
+            t.c_cflag |= PARENB | PARODD;
+            break;
+        case TParity::Even:
+            t.c_cflag |= PARENB;
+            break;
+        case TParity::Mark:
+            t.c_cflag |= PARENB | CMSPAR | PARODD;
+            break;
+        case TParity::Space:
+            t.c_cflag |= PARENB | CMSPAR;
+            break;
     }
-    if (c.StopBits() != TStopBits::_1) t.c_cflag |= CSTOPB;
-    if (c.Outx_CtsFlow() || c.RtsControl() == TRtsControl::RtsHandshake) t.c_cflag |= CRTSCTS;
+    if (line.stopBits != TStopBits::_1) t.c_cflag |= CSTOPB;
+    if (line.outxCtsFlow || line.rtsControl == TRtsControl::RtsHandshake) t.c_cflag |= CRTSCTS;
 
     t.c_iflag &= ~static_cast<tcflag_t>(INPCK | IXON | IXOFF | IXANY | IGNPAR | PARMRK);
-    if (c.ParityCheck()) t.c_iflag |= INPCK;
-    if (c.Outx_XonXoffFlow()) t.c_iflag |= IXON;
-    if (c.Inx_XonXoffFlow()) t.c_iflag |= IXOFF;
-    t.c_cc[VSTART] = static_cast<cc_t>(c.XonChar());
-    t.c_cc[VSTOP] = static_cast<cc_t>(c.XoffChar());
+    if (line.parityCheck) t.c_iflag |= INPCK;
+    if (line.outxXonXoffFlow) t.c_iflag |= IXON;
+    if (line.inxXonXoffFlow) t.c_iflag |= IXOFF;
+    t.c_cc[VSTART] = static_cast<cc_t>(line.xonChar);
+    t.c_cc[VSTOP] = static_cast<cc_t>(line.xoffChar);
     // The descriptor is non-blocking and the read thread waits in poll().
     t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
 
     speed_t speed = B9600;
-    const bool standard = standardSpeed(c.BaudRate(), speed);
+    const bool standard = standardSpeed(line.baudRate, speed);
     if (standard) {
         cfsetispeed(&t, speed);
         cfsetospeed(&t, speed);
     }
     return standard;
+}
+
+bool ComposeLineSettings(const TComm& comm, termios& t) {
+    return ComposeLineSettings(LineConfigOf(comm), t);
 }
 
 }  // namespace r4t8::detail
