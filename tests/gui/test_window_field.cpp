@@ -15,11 +15,11 @@
 
 #include "protocol/CommandSender.h"
 #include "protocol/session/DeviceSession.h"
+#include "protocol/session/PortBinding.h"
 #include "support/FakeTimeSource.h"
 #include "tests/gui/WindowFixture.h"
 #include "ui/window/ChartPage.h"
 #include "ui/window/LiveChart.h"
-#include "ui/window/SerialPortLink.h"
 #include "ui/window/WindowProgram.h"
 
 namespace r4t8::testing {

@@ -18,11 +18,11 @@
 #include "operations/RelayRules.h"
 #include "protocol/session/DeviceSession.h"
 #include "ui/file/SettingsFile.h"
+#include "ui/window/ArchivePage.h"
 #include "ui/window/EditInputRules.h"
 #include "ui/window/FileChooser.h"
 #include "ui/window/KeyAcceptors.h"
 #include "ui/window/StatusPanels.h"
-#include "ui/window/ArchivePage.h"
 #include "ui/window/WindowUserInterface.h"
 #include "ui/window/umset.h"
 
@@ -307,9 +307,17 @@ void Tfrm_mset::btn8Click() {
 
 void Tfrm_mset::OnRequestHangup(const QString& reason) {
     if (m_portState % 2 == 0) return;
-    btn8Click();
+    ShowPortLost();
     // Resending into the dead port would only end in "发送命令超时" three seconds later.
     const bool stopped = m_session && m_session->AbortPending().has_value();
+    ShowHangup(reason, stopped);
+}
+
+void Tfrm_mset::ShowPortLost() {
+    if (m_portState % 2 == 1) btn8Click();
+}
+
+void Tfrm_mset::ShowHangup(const QString& reason, bool stopped) {
     SetStatusText(2, reason.isEmpty() ? QStringLiteral("串口已断开") : reason);
     if (stopped) m_ui->ShowMessage(QStringLiteral("串口已断开，操作已停止"), Title());
 }
