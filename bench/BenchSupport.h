@@ -19,9 +19,9 @@
 #include "protocol/Outcome.h"
 #include "protocol/QtTimeSource.h"
 #include "protocol/UserInterfaces.h"
-#include "serial/CommPort.h"
 #include "serial/SerialComm.h"
 #include "session/DeviceSession.h"
+#include "session/PortBinding.h"
 #include "session/SessionControls.h"
 #include "support/SimProcess.h"
 
@@ -103,7 +103,7 @@ inline bool RunUntilFinished(BenchUserInterface& ui, Operation op, int timeoutMs
     return ui.Finished(op);
 }
 
-// Counts the bytes the tool writes, on their way to TComm.
+// Counts the bytes the tool writes, on their way to the port.
 class CountingPort : public IPort {
   public:
     explicit CountingPort(IPort& inner) : m_inner(inner) {}
@@ -122,26 +122,20 @@ class CountingPort : public IPort {
 // The tool's session on TComm (InputLen 1, as the program sets it) against a port path.
 class PortSession {
   public:
-    explicit PortSession(const std::string& path) : m_commPort(m_comm), port(m_commPort) {
-        m_comm.SetBaudRate(115200);
-        m_comm.SetInputLen(1);
-        m_comm.SetOnReceiveData([this](TComm&, const uint8_t* buffer, uint16_t length) {
-            received += length;
-            session->cm1ReceiveData(buffer, length, m_comm.CurrentArrivalUs());
-        });
+    explicit PortSession(const std::string& path) : m_link(m_comm), port(m_link) {
+        m_link.SetReceiveListener([this](uint16_t length) { received += length; });
         session = std::make_unique<DeviceSession>(port, time, ui, settings);
-        m_comm.SetCommName(QString::fromStdString(path));
-        try {
-            m_comm.OpenPort();
-        } catch (const ECommsError&) {
-        }
+        m_link.Attach(session.get());
+        QString reason;
+        m_link.Open(QString::fromStdString(path), reason);
     }
     ~PortSession() {
+        m_link.Attach(nullptr);
         session.reset();
-        m_comm.ClosePort();
+        m_link.Close();
     }
 
-    bool Open() const { return m_comm.PortOpen(); }
+    bool Open() const { return m_link.IsOpen(); }
 
     bool Login() {
         ui.Clear(Operation::Login);
@@ -191,7 +185,7 @@ class PortSession {
 
   private:
     TComm m_comm;
-    TCommPort m_commPort;
+    PortBinding m_link;
 
   public:
     CountingPort port;

@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTimer>
-
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -22,7 +21,7 @@
 #include "protocol/CommandSender.h"
 #include "protocol/QtTimeSource.h"
 #include "session/DeviceSession.h"
-#include "serial/CommPort.h"
+#include "session/PortBinding.h"
 #include "serial/SerialComm.h"
 #include "support/FakeUserInterface.h"
 #include "support/SimProcess.h"
@@ -51,17 +50,15 @@ class RecordingUi : public testing::FakeUserInterface {
 class Rig {
   public:
     Rig() : ui(time), settings(&ui), port(comm), session(port, time, ui, settings) {
-        comm.SetBaudRate(115200);
-        comm.SetByteSize(TByteSize::_8);
-        comm.SetParity(TParity::None);
-        comm.SetStopBits(TStopBits::_1);
-        comm.SetInputLen(1);
-        comm.SetOnReceiveData([this](TComm& c, const uint8_t* buffer, uint16_t length) {
-            session.cm1ReceiveData(buffer, length, c.CurrentArrivalUs());
+        port.Attach(&session);
+        port.SetStateListener([this](PortBinding::State state) {
+            if (state == PortBinding::State::Lost) hungUp = true;
         });
-        comm.SetOnRequestHangup([this](TComm&) { hungUp = true; });
     }
-    ~Rig() { comm.ClosePort(); }
+    ~Rig() {
+        port.Attach(nullptr);
+        comm.ClosePort();
+    }
 
     // A new simulator holding `memory`, and the port opened on it.
     bool StartSim(const ConfigImage& memory, std::vector<std::string> args = {}) {
@@ -81,12 +78,8 @@ class Rig {
         hungUp = false;
         sim = std::make_unique<testing::SimProcess>();
         if (!sim->Start(args)) return false;
-        comm.SetCommName(QString::fromStdString(sim->PtyPath()));
-        try {
-            comm.OpenPort();
-        } catch (const ECommsError&) {
-        }
-        return comm.PortOpen();
+        QString reason;
+        return port.Open(QString::fromStdString(sim->PtyPath()), reason);
     }
 
     // Runs the event loop until `done` holds or `capMs` passed; false on the cap.
@@ -200,7 +193,7 @@ class Rig {
     RecordingUi ui;
     DeviceSettings settings;
     TComm comm;
-    TCommPort port;
+    PortBinding port;
     DeviceSession session;
     std::unique_ptr<testing::SimProcess> sim;
     bool hungUp = false;

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "PtyFixture.h"
-#include "serial/CommPort.h"
 #include "serial/SerialComm.h"
 #include "serial/linux/LineSettings.h"
 
@@ -505,19 +504,6 @@ TEST(TCommWrite, LargeWritesArriveWholeAndInOrder) {
     comm.SetOutput(QStringLiteral("AT\r"));
     EXPECT_EQ(comm.Output(), "AT\r");
     EXPECT_EQ(pty.Receive(3), "AT\r");
-}
-
-TEST(TCommWrite, PortAdapterSplitsLongWritesInOrder) {
-    TComm comm;
-    TCommPort port(comm);
-    const QByteArray data = Pattern(150000);
-    const auto* bytes = reinterpret_cast<const uint8_t*>(data.constData());
-    EXPECT_FALSE(port.WriteBytes(bytes, 10));  // closed
-    Pty pty;
-    OpenOn(comm, pty);
-    EXPECT_FALSE(port.WriteBytes(bytes, 0));
-    ASSERT_TRUE(port.WriteBytes(bytes, data.size()));
-    EXPECT_EQ(pty.Receive(data.size()), data);
 }
 
 TEST(TCommHangup, MasterClosedRaisesHangupOnceAndThePortReopens) {

@@ -22,18 +22,6 @@ namespace r4t8::ctl {
 
 namespace {
 
-class CommPort : public IPort {
-  public:
-    explicit CommPort(TComm& comm) : m_comm(comm) {}
-    bool WriteBytes(const uint8_t* data, size_t count) override {
-        if (count > 0xFFFF) return false;
-        return m_comm.WriteBytes(data, static_cast<uint16_t>(count));
-    }
-
-  private:
-    TComm& m_comm;
-};
-
 void Err(const QString& text) { std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData()); }
 
 // Takes "--name value" out of the arguments; false when the name is there without a value.
@@ -68,28 +56,22 @@ const char* const kCellKeys[12] = {"",          "sensor1",   "sensor2",  "sensor
 
 CtlApp::CtlApp(const GlobalOptions& options) : m_options(options), m_settings(&m_ui) {
     m_ui.SetQuiet(options.quiet);
-    // The controller's line: 115200 8N1, no flow control, one byte per receive event.
-    m_comm.SetBaudRate(115200);
-    m_comm.SetByteSize(TByteSize::_8);
-    m_comm.SetParity(TParity::None);
-    m_comm.SetStopBits(TStopBits::_1);
-    m_comm.SetInputLen(1);
-    m_comm.SetOnReceiveData([this](TComm&, const uint8_t* buffer, uint16_t length) {
-        m_lastActivity = m_time.NowMs();
-        if (m_session) m_session->cm1ReceiveData(buffer, length, m_comm.CurrentArrivalUs());
-    });
-    m_comm.SetOnRequestHangup([this](TComm&) {
+    m_link.SetReceiveListener([this](uint16_t) { m_lastActivity = m_time.NowMs(); });
+    // The wait ends as hung up before the session hears of it and reports what it stopped.
+    m_link.SetStateListener([this](PortBinding::State state) {
+        if (state != PortBinding::State::Lost) return;
         m_hungUp = true;
         Wake();
     });
     m_ui.SetOnOutcome([this] { Wake(); });
-    m_port = std::make_unique<CommPort>(m_comm);
-    m_session = std::make_unique<DeviceSession>(*m_port, m_time, m_ui, m_settings);
+    m_session = std::make_unique<DeviceSession>(m_link, m_time, m_ui, m_settings);
+    m_link.Attach(m_session.get());
 }
 
 CtlApp::~CtlApp() {
+    m_link.Attach(nullptr);
     m_session.reset();
-    m_comm.ClosePort();
+    m_link.Close();
 }
 
 void CtlApp::Print(const QString& text) {
@@ -116,12 +98,8 @@ bool CtlApp::OpenPort() {
         Err(QStringLiteral("r4t8ctl: cannot open the log file ") + m_options.logFile);
         return false;
     }
-    m_comm.SetCommName(name);
-    try {
-        m_comm.OpenPort();
-    } catch (const ECommsError&) {
-    }
-    if (!m_comm.PortOpen()) {
+    QString reason;
+    if (!m_link.Open(name, reason)) {
         Err(QStringLiteral("串口打开失败"));
         Err(QStringLiteral("r4t8ctl: %1: %2 (%3)")
                 .arg(name, m_comm.PortOpenError(), m_comm.LastSystemError()));
@@ -165,8 +143,13 @@ CtlApp::WaitEnd CtlApp::WaitUntil(const std::function<bool()>& done, int idleMs,
         loop.quit();
     });
     if (totalMs >= 0) total.start(totalMs);
+    // The first end found is the one: a hangup stays one when the outcomes of what it
+    // stopped come in after it.
+    bool ended = false;
     m_wake = [&] {
-        if (finished()) loop.quit();
+        if (ended || !finished()) return;
+        ended = true;
+        loop.quit();
     };
     loop.exec();
     m_wake = nullptr;
@@ -180,7 +163,9 @@ void CtlApp::Wake() {
 bool CtlApp::WaitFor(Operation op, Outcome& outcome, int idleMs) {
     switch (WaitUntil([&] { return m_ui.TakeOutcome(op, outcome); }, idleMs)) {
         case WaitEnd::Done:
-            return true;
+            // Stopped by a hangup that came while no wait was running.
+            if (outcome != Outcome::Aborted || !m_hungUp) return true;
+            [[fallthrough]];
         case WaitEnd::HungUp:
             Err(QStringLiteral("连接已断开"));
             outcome = Outcome::Failed;

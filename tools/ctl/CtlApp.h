@@ -3,15 +3,15 @@
 
 #include <QString>
 #include <QStringList>
-
 #include <functional>
 #include <memory>
 
 #include "CliUserInterface.h"
 #include "config/DeviceSettings.h"
 #include "protocol/QtTimeSource.h"
-#include "session/DeviceSession.h"
 #include "safety/SafeWrite.h"
+#include "session/DeviceSession.h"
+#include "session/PortBinding.h"
 #include "serial/SerialComm.h"
 
 namespace r4t8::ctl {
@@ -27,14 +27,14 @@ struct GlobalOptions {
 };
 
 class CtlApp {
-public:
+  public:
     explicit CtlApp(const GlobalOptions& options);
     ~CtlApp();
 
     // Runs one command with its own arguments; returns the exit status.
     int Run(const QString& command, const QStringList& args);
 
-private:
+  private:
     int Ports();
     int Login(bool print);
     int Read(const QStringList& args);
@@ -70,7 +70,7 @@ private:
     QtTimeSource m_time;
     DeviceSettings m_settings;
     TComm m_comm;
-    std::unique_ptr<IPort> m_port;
+    PortBinding m_link{m_comm};
     std::unique_ptr<DeviceSession> m_session;
     qint64 m_lastActivity = 0;
     bool m_hungUp = false;

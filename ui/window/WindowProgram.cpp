@@ -30,8 +30,9 @@ WindowProgram::WindowProgram(IMessagePresenter* presenter, IFileChooser* files,
     m_window->SetFileChooser(files ? files : &m_dialogs);
     m_window->SetTimeSource(&m_time);
 
-    m_link = std::make_unique<SerialPortLink>();
-    m_window->SetSerialLink(m_link.get());
+    m_link = std::make_unique<PortBinding>(m_comm);
+    m_toggle = std::make_unique<Toggle>(*m_link);
+    m_window->SetSerialLink(m_toggle.get());
     m_session =
         std::make_unique<DeviceSession>(*m_link, m_time, m_window->UserInterface(), m_settings);
     m_window->AttachSession(m_session.get());
@@ -40,17 +41,20 @@ WindowProgram::WindowProgram(IMessagePresenter* presenter, IFileChooser* files,
     QObject::connect(
         m_watcher.get(), &PortWatcher::PortsChanged, m_window.get(),
         [this](const std::vector<PortInfo>& now) { m_window->UpdatePortList(Choices(now)); });
-    m_link->SetReceiver([this](const uint8_t* buffer, uint16_t length) {
-        // The read thread's stamp lets the guard tell a late duplicate from a reply.
-        m_session->cm1ReceiveData(buffer, length, m_link->Comm().CurrentArrivalUs());
+    m_link->Attach(m_session.get());
+    m_link->SetStateListener([this](PortBinding::State state) {
+        if (state == PortBinding::State::Lost) m_window->ShowPortLost();
     });
-    m_link->SetHangupHandler([this] { m_window->OnRequestHangup(QString()); });
+    m_link->SetHangupListener([this](std::optional<Operation> stopped) {
+        m_window->ShowHangup(QString(), stopped.has_value());
+    });
 }
 
 WindowProgram::~WindowProgram() {
     // Nothing may reach the session or the window once they start going away.
-    m_link->SetReceiver({});
-    m_link->SetHangupHandler({});
+    m_link->Attach(nullptr);
+    m_link->SetStateListener({});
+    m_link->SetHangupListener({});
     m_watcher->Stop();
     m_window->AttachLiveData(nullptr);
     m_window->AttachSession(nullptr);

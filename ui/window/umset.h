@@ -71,8 +71,13 @@ class Tfrm_mset : public QWidget {
     void SetSerialLink(ISerialLink* link) { m_link = link; }
     void btn8Click();
     uint8_t PortState() const { return m_portState; }
-    // The line went away under us: closes as "关闭串口" would and says why in panel 2.
+    // The line went away under us: closes as "关闭串口" would, stops what the session was
+    // waiting for and says why in panel 2.
     void OnRequestHangup(const QString& reason);
+    // The same in the order the port binding reports it: the port shows closed at once, then,
+    // once the session has stopped its request, the reason and whether anything was stopped.
+    void ShowPortLost();
+    void ShowHangup(const QString& reason, bool stopped);
 
     // The composition root; the buttons that talk to the controller call into it. Null
     // leaves them without effect (they are disabled until a login through it anyway).

@@ -302,9 +302,17 @@ void Tfrm_mset::btn8Click() {
 
 void Tfrm_mset::OnRequestHangup(const QString& reason) {
     if (m_portState % 2 == 0) return;
-    btn8Click();
+    ShowPortLost();
     // Resending into the dead port would only end in "发送命令超时" three seconds later.
     const bool stopped = m_session && m_session->AbortPending().has_value();
+    ShowHangup(reason, stopped);
+}
+
+void Tfrm_mset::ShowPortLost() {
+    if (m_portState % 2 == 1) btn8Click();
+}
+
+void Tfrm_mset::ShowHangup(const QString& reason, bool stopped) {
     SetStatusText(kStatusTextPanel, reason.isEmpty() ? QStringLiteral("串口已断开") : reason);
     if (stopped) m_ui->ShowMessage(QStringLiteral("串口已断开，操作已停止"), kAppTitle);
 }

@@ -342,6 +342,27 @@ TEST_F(CtlE2e, WriteStoppedHalfWayNamesTheBlocksAndTheBackup) {
                             [](uint8_t b) { return b == 0xFF; }));
 }
 
+// The line closing mid-write stops the write at once, as in the window: r4t8ctl says where
+// the blocks are and that the line is gone, and waits for no time-out.
+TEST_F(CtlE2e, HangupMidWriteNamesTheBlocksAndTheLostLine) {
+    const RawBlocks configured = ConfiguredBlocks();
+    const std::string ini = Path("changed.ini");
+    {
+        SimProcess sim;
+        StartSim(sim, {}, &configured);
+        ASSERT_EQ(Ctl(sim, {"read", "--ini", ini}).status, 0);
+    }
+    EditIni(ini, {{"TEL", "tel1", "13900000000"}});
+    SimProcess sim;
+    // Login, the backup's four reads and the first erase are answered; then the line closes.
+    StartSim(sim, {"--hangup-after", "6"}, &configured);
+    const CtlResult w = Ctl(sim, {"write", "--ini", ini, "--dir", Archive()});
+    EXPECT_EQ(w.status, 1);
+    EXPECT_NE(w.err.find("写入未完成。可能已被擦除：报警号码设置"), std::string::npos) << w.err;
+    EXPECT_NE(w.err.find("连接已断开"), std::string::npos) << w.err;
+    EXPECT_EQ(w.err.find("发送命令超时"), std::string::npos) << w.err;
+}
+
 TEST_F(CtlE2e, ArchiveThatCannotBeWrittenStopsTheWriteBeforeAnyErase) {
     const RawBlocks configured = ConfiguredBlocks();
     SimProcess sim;

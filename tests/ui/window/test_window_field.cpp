@@ -15,11 +15,11 @@
 
 #include "protocol/CommandSender.h"
 #include "session/DeviceSession.h"
+#include "session/PortBinding.h"
 #include "tests/support/FakeTimeSource.h"
 #include "tests/ui/window/WindowFixture.h"
 #include "ui/window/ChartPage.h"
 #include "ui/window/LiveChart.h"
-#include "ui/window/SerialPortLink.h"
 #include "ui/window/WindowProgram.h"
 
 namespace r4t8::testing {
