@@ -116,7 +116,7 @@ test)
     ctest_args=()
     if [ "${R4T8_SANITIZE:-}" = tsan ]; then
         # Only the serial port component runs threads of its own.
-        build --target test_serial
+        build --target test_serial test_port_binding
         ctest_args=(-L serial)
     else
         build

@@ -15,18 +15,27 @@
 
 #include "config/BlockCodecs.h"
 #include "config/DeviceSettings.h"
-#include "protocol/Interfaces.h"
+#include "operations/OperationViews.h"
+#include "protocol/Outcome.h"
 #include "protocol/QtTimeSource.h"
-#include "protocol/session/DeviceSession.h"
-#include "protocol/session/PortBinding.h"
+#include "protocol/UserInterfaces.h"
 #include "serial/SerialComm.h"
+#include "session/DeviceSession.h"
+#include "session/PortBinding.h"
+#include "session/SessionControls.h"
 #include "support/SimProcess.h"
 
 namespace r4t8::bench {
 
 // Answers every box at once (No to the "open the file?" questions) and keeps only outcomes,
 // so the figures show the tool's own cost and not that of a log that grows without end.
-class BenchUserInterface : public IUserInterface {
+class BenchUserInterface : public IMessages,
+                           public IProgress,
+                           public IOutcomes,
+                           public IFrameLog,
+                           public IOperationFields,
+                           public IExportHost,
+                           public ISessionControls {
   public:
     MsgAnswer ShowMessage(const QString& text, const QString&, MsgButtons buttons) override {
         ++messages;
@@ -52,6 +61,7 @@ class BenchUserInterface : public IUserInterface {
     void ProcessEvents() override {
         if (processEvents) QCoreApplication::processEvents();
     }
+    int OpenWithDesktop(const QString&) override { return 0; }
     void OperationFinished(Operation op, Outcome outcome) override {
         const auto i = static_cast<size_t>(op);
         finished[i] = true;

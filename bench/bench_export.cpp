@@ -5,13 +5,12 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
-
 #include <cstdint>
 
+#include "BenchSupport.h"
 #include "operations/HistoryExport.h"
 #include "operations/HistoryQuery.h"
 #include "protocol/QtTimeSource.h"
-#include "BenchSupport.h"
 
 namespace {
 
@@ -48,7 +47,7 @@ void BM_Export(benchmark::State& state) {
     QTemporaryDir dir;
     bench::BenchUserInterface ui;
     QtTimeSource time;
-    HistoryExport exporter(ui, time);
+    HistoryExport exporter(ui, ui, time);
     const ExportFolders folders{dir.path(), dir.path()};
     const auto never = [] { return false; };
     for (auto _ : state) {
@@ -64,11 +63,21 @@ void BM_Export(benchmark::State& state) {
     state.SetComplexityN(state.range(0));
 }
 // The two figures: a day-sized download and a large one.
-BENCHMARK(BM_Export)->Name("BM_Export/figure")->Arg(1025)->Arg(100000)
-    ->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Export)
+    ->Name("BM_Export/figure")
+    ->Arg(1025)
+    ->Arg(100000)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 // Growth with the number of records.
-BENCHMARK(BM_Export)->Name("BM_Export/growth")->Arg(1000)->Arg(10000)->Arg(100000)
-    ->UseRealTime()->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);
+BENCHMARK(BM_Export)
+    ->Name("BM_Export/growth")
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
 
 }  // namespace
 

@@ -8,7 +8,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
-
 #include <cstdio>
 #include <ctime>
 
@@ -42,7 +41,7 @@ void Click(QWidget& window, const char* name, const std::function<void()>& fallb
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    const QString title = QString::fromUtf8(kAppTitle);
+    const QString title = kAppTitle;
     QApplication::setApplicationName(title);
     QApplication::setApplicationDisplayName(title);
     const QStringList args = QApplication::arguments();
@@ -57,8 +56,8 @@ int main(int argc, char* argv[]) {
         QTimer::singleShot(0, &app, [] {
             timespec ts{};
             clock_gettime(CLOCK_MONOTONIC, &ts);
-            std::printf("shown %lld\n", static_cast<long long>(ts.tv_sec) * 1000000000LL +
-                                            ts.tv_nsec);
+            std::printf("shown %lld\n",
+                        static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec);
             std::fflush(stdout);
             QApplication::exit(0);
         });

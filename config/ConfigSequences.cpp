@@ -6,12 +6,11 @@
 #include <utility>
 
 #include "config/BlockCodecs.h"
+#include "protocol/Captions.h"
 
 namespace r4t8 {
 
 namespace {
-
-const QString kCaption = QStringLiteral("R4T8报警器设置软件");
 
 constexpr std::array<ConfigBlock, 4> kOrder{ConfigBlock::PhoneBlock, ConfigBlock::SensorBlock,
                                             ConfigBlock::GprsBlock, ConfigBlock::SystemBlock};
@@ -31,13 +30,21 @@ QString WriteReport::Text() const {
     return QStringLiteral("写入未完成。") + parts.join(QStringLiteral("；"));
 }
 
-ConfigSequences::ConfigSequences(ISender& sender, IUserInterface& ui, DeviceSettings& settings,
+ConfigSequences::ConfigSequences(ISender& sender, Reporting report, DeviceSettings& settings,
                                  ConfigImage& image)
     : m_sender(sender),
-      m_ui(ui),
+      m_report(report),
       m_settings(settings),
       m_image(image),
       m_scratch(std::make_unique<ConfigImage>()) {}
+
+void ConfigSequences::RegisterReplies(ReplyDispatcher& dispatcher) {
+    // Each handler tells the replies of its own steps apart.
+    dispatcher.Register(cmd_write_block, [this](const ReplyRecord& r) { OnWriteReply(r); });
+    dispatcher.Register(cmd_read_block, [this](const ReplyRecord& r) { OnReadReply(r); });
+    dispatcher.Register(cmd_erase_block, [this](const ReplyRecord& r) { OnEraseReply(r); });
+    dispatcher.Register(cmd_write_done, [this](const ReplyRecord& r) { OnWriteDoneReply(r); });
+}
 
 void ConfigSequences::btn_loadClick() {
     AbandonRawRead();
@@ -46,8 +53,8 @@ void ConfigSequences::btn_loadClick() {
     m_readStep = 0;
     ClearConfigImage(m_image);
     m_sender.SendFrame(BuildReadBlockFrame(kPhoneBlockAddress));
-    m_ui.SetProgressVisible(true);
-    m_ui.RepaintStatus();
+    m_report.progress.SetProgressVisible(true);
+    m_report.progress.RepaintStatus();
 }
 
 void ConfigSequences::ReadBlocksRaw(RawReadDone done) {
@@ -59,8 +66,8 @@ void ConfigSequences::ReadBlocksRaw(RawReadDone done) {
     m_readStep = 0;
     ClearConfigImage(m_image);
     m_sender.SendFrame(BuildReadBlockFrame(kPhoneBlockAddress));
-    m_ui.SetProgressVisible(true);
-    m_ui.RepaintStatus();
+    m_report.progress.SetProgressVisible(true);
+    m_report.progress.RepaintStatus();
 }
 
 void ConfigSequences::AbandonRawRead() {
@@ -90,11 +97,11 @@ void ConfigSequences::OnReadReply(const ReplyRecord& reply) {
             AbandonRawRead();
             return;
         }
-        m_ui.ShowMessage(QStringLiteral("读取失败"), kCaption, MsgButtons::Ok);
-        m_ui.OperationFinished(Operation::ReadSettings, Outcome::Failed);
+        m_report.messages.ShowMessage(QStringLiteral("读取失败"), kAppTitle, MsgButtons::Ok);
+        m_report.outcomes.OperationFinished(Operation::ReadSettings, Outcome::Failed);
         return;
     }
-    m_ui.SetProgress(m_readStep * 20 + 10);
+    m_report.progress.SetProgress(m_readStep * 20 + 10);
     const ConfigBlock block = kOrder[m_readStep < 4 ? m_readStep : 0];
     StoreReply(m_image, BlockAddress(block), reply);
     if (m_rawReadDone) {
@@ -107,35 +114,36 @@ void ConfigSequences::OnReadReply(const ReplyRecord& reply) {
     if (m_readStep < 3) {
         ++m_readStep;
         m_sender.SendFrame(BuildReadBlockFrame(BlockAddress(kOrder[m_readStep])));
-        m_ui.RepaintStatus();
-        m_ui.SetProgress(m_readStep * 20);
+        m_report.progress.RepaintStatus();
+        m_report.progress.SetProgress(m_readStep * 20);
         return;
     }
-    m_ui.SetProgress(80);
+    m_report.progress.SetProgress(80);
     m_readStep = 0;
     m_reading = false;
     ClearConfigImage(m_image);
     if (m_rawReadDone) {
         // Part of a larger operation (backup, verify): it reports, not a box of its own.
-        m_ui.SetStatusText(2, QString());
-        m_ui.RepaintStatus();
-        m_ui.SetProgressVisible(false);
+        m_report.progress.SetStatusText(kStatusTextPanel, QString());
+        m_report.progress.RepaintStatus();
+        m_report.progress.SetProgressVisible(false);
         RawReadDone done = std::move(m_rawReadDone);
         m_rawReadDone = nullptr;
         done(true, m_rawRead);
         return;
     }
-    m_ui.ShowMessage(QStringLiteral("读取结束"), kCaption, MsgButtons::Ok);
-    m_ui.SetStatusText(2, QString());
-    m_ui.RepaintStatus();
-    m_ui.SetProgressVisible(false);
-    m_ui.OperationFinished(Operation::ReadSettings, Outcome::Succeeded);
+    m_report.messages.ShowMessage(QStringLiteral("读取结束"), kAppTitle, MsgButtons::Ok);
+    m_report.progress.SetStatusText(kStatusTextPanel, QString());
+    m_report.progress.RepaintStatus();
+    m_report.progress.SetProgressVisible(false);
+    m_report.outcomes.OperationFinished(Operation::ReadSettings, Outcome::Succeeded);
 }
 
 bool ConfigSequences::RefuseIfInvalid(ConfigBlock block) {
     const auto problem = ValidateBlock(block, m_settings);
     if (!problem) return false;
-    m_ui.ShowMessage(problem->label + QStringLiteral(" 的值无法写入"), kCaption, MsgButtons::Ok);
+    m_report.messages.ShowMessage(problem->label + QStringLiteral(" 的值无法写入"), kAppTitle,
+                                  MsgButtons::Ok);
     return true;
 }
 
@@ -158,7 +166,7 @@ void ConfigSequences::btn_downClick() {
     // may edit while the sequence runs.
     for (ConfigBlock block : kOrder) {
         if (RefuseIfInvalid(block)) {
-            m_ui.OperationFinished(Operation::WriteSettings, Outcome::Failed);
+            m_report.outcomes.OperationFinished(Operation::WriteSettings, Outcome::Failed);
             return;
         }
     }
@@ -185,8 +193,8 @@ void ConfigSequences::StartWrite() {
     CheckBeforeErase(kOrder[0]);
     SendErase(kOrder[0]);
     ClearConfigImage(m_image);
-    m_ui.SetProgressVisible(true);
-    m_ui.RepaintStatus();
+    m_report.progress.SetProgressVisible(true);
+    m_report.progress.RepaintStatus();
 }
 
 void ConfigSequences::SendErase(ConfigBlock block) {
@@ -221,8 +229,8 @@ void ConfigSequences::RememberLeftErased() {
 void ConfigSequences::FailWrite() {
     m_writing = false;
     RememberLeftErased();
-    m_ui.ShowMessage(LastWriteReport().Text(), kCaption, MsgButtons::Ok);
-    m_ui.OperationFinished(Operation::WriteSettings, Outcome::Failed);
+    m_report.messages.ShowMessage(LastWriteReport().Text(), kAppTitle, MsgButtons::Ok);
+    m_report.outcomes.OperationFinished(Operation::WriteSettings, Outcome::Failed);
 }
 
 void ConfigSequences::OnRequestLost(Operation op) {
@@ -233,9 +241,10 @@ void ConfigSequences::OnRequestLost(Operation op) {
     m_checkingWrite = false;
     RememberLeftErased();
     // The erase may have been carried out; the installer must not have to guess.
-    m_ui.ShowMessage(LastWriteReport().Text(), kCaption, MsgButtons::Ok);
+    m_report.messages.ShowMessage(LastWriteReport().Text(), kAppTitle, MsgButtons::Ok);
     // A read-back is part of the write: the write is what ended.
-    if (writeCheck) m_ui.OperationFinished(Operation::WriteSettings, Outcome::TimedOut);
+    if (writeCheck)
+        m_report.outcomes.OperationFinished(Operation::WriteSettings, Outcome::TimedOut);
 }
 
 void ConfigSequences::OnEraseReply(const ReplyRecord& reply) {
@@ -245,7 +254,7 @@ void ConfigSequences::OnEraseReply(const ReplyRecord& reply) {
         return;
     }
     if (m_writeStep >= 4) {
-        m_ui.SetProgress(m_writeStep * 20 + 10);
+        m_report.progress.SetProgress(m_writeStep * 20 + 10);
         return;
     }
     const ConfigBlock block = kOrder[m_writeStep];
@@ -253,11 +262,11 @@ void ConfigSequences::OnEraseReply(const ReplyRecord& reply) {
         // A refused erase is not carried out.
         m_blockState[RawIndex(block)] =
             m_leftErased[RawIndex(block)] ? BlockState::LeftErased : BlockState::Unchanged;
-        m_ui.ShowMessage(QStringLiteral("擦出失败"), kCaption, MsgButtons::Ok);
+        m_report.messages.ShowMessage(QStringLiteral("擦出失败"), kAppTitle, MsgButtons::Ok);
         FailWrite();
         return;
     }
-    m_ui.SetProgress(m_writeStep * 20 + 10);
+    m_report.progress.SetProgress(m_writeStep * 20 + 10);
     ++m_writeStep;
     m_blockState[RawIndex(block)] = BlockState::Erased;
     const uint32_t address = BlockAddress(block);
@@ -297,7 +306,7 @@ void ConfigSequences::OnWriteReply(const ReplyRecord& reply) {
             m_sender.SendFrame(BuildReadBlockFrame(BlockAddress(block)));
             return;
         }
-        m_ui.ShowMessage(QStringLiteral("写入失败"), kCaption, MsgButtons::Ok);
+        m_report.messages.ShowMessage(QStringLiteral("写入失败"), kAppTitle, MsgButtons::Ok);
         FailWrite();
         return;
     }
@@ -328,7 +337,7 @@ void ConfigSequences::OnWriteCheck(const ReplyRecord& reply) {
         SendErase(block);
         return;
     }
-    m_ui.ShowMessage(QStringLiteral("写入失败"), kCaption, MsgButtons::Ok);
+    m_report.messages.ShowMessage(QStringLiteral("写入失败"), kAppTitle, MsgButtons::Ok);
     FailWrite();
 }
 
@@ -337,10 +346,10 @@ void ConfigSequences::BlockWritten() {
     m_writeChecks = 0;
     m_blockState[RawIndex(block)] = BlockState::Written;
     m_leftErased[RawIndex(block)] = false;
-    m_ui.SetProgress(m_writeStep * 20);
+    m_report.progress.SetProgress(m_writeStep * 20);
     if (m_writeStep <= 3) {
         const ConfigBlock next = kOrder[m_writeStep];
-        m_ui.RepaintStatus();
+        m_report.progress.RepaintStatus();
         if (!CheckBeforeErase(next)) {
             FailWrite();
             return;
@@ -351,12 +360,13 @@ void ConfigSequences::BlockWritten() {
     m_writeStep = 0;
     m_writing = false;
     ClearConfigImage(m_image);
-    m_ui.ShowMessage(QStringLiteral("写入成功"), kCaption, MsgButtons::Ok);
-    for (const QString& note : m_notTaken) m_ui.ShowMessage(note, kCaption, MsgButtons::Ok);
-    m_ui.SetStatusText(2, QString());
-    m_ui.RepaintStatus();
-    m_ui.SetProgressVisible(false);
-    m_ui.OperationFinished(Operation::WriteSettings, Outcome::Succeeded);
+    m_report.messages.ShowMessage(QStringLiteral("写入成功"), kAppTitle, MsgButtons::Ok);
+    for (const QString& note : m_notTaken)
+        m_report.messages.ShowMessage(note, kAppTitle, MsgButtons::Ok);
+    m_report.progress.SetStatusText(kStatusTextPanel, QString());
+    m_report.progress.RepaintStatus();
+    m_report.progress.SetProgressVisible(false);
+    m_report.outcomes.OperationFinished(Operation::WriteSettings, Outcome::Succeeded);
     m_sender.SendCommand(cmd_write_done);
 }
 
@@ -366,11 +376,11 @@ void ConfigSequences::OnWriteDoneReply(const ReplyRecord& reply) {
         return;
     }
     if (StatusOk(reply)) {
-        m_ui.OperationFinished(Operation::WriteDone, Outcome::Succeeded);
+        m_report.outcomes.OperationFinished(Operation::WriteDone, Outcome::Succeeded);
         return;
     }
-    m_ui.ShowMessage(QStringLiteral("操作失败"), kCaption, MsgButtons::Ok);
-    m_ui.OperationFinished(Operation::WriteDone, Outcome::Failed);
+    m_report.messages.ShowMessage(QStringLiteral("操作失败"), kAppTitle, MsgButtons::Ok);
+    m_report.outcomes.OperationFinished(Operation::WriteDone, Outcome::Failed);
 }
 
 }  // namespace r4t8

@@ -14,8 +14,9 @@
 #include "config/DeviceSettings.h"
 #include "config/RawBlocks.h"
 #include "protocol/Frame.h"
-#include "protocol/Interfaces.h"
+#include "protocol/ReplyDispatcher.h"
 #include "protocol/Sender.h"
+#include "protocol/UserInterfaces.h"
 
 namespace r4t8 {
 
@@ -31,12 +32,14 @@ struct WriteReport {
 
 class ConfigSequences {
   public:
-    ConfigSequences(ISender& sender, IUserInterface& ui, DeviceSettings& settings,
+    ConfigSequences(ISender& sender, Reporting report, DeviceSettings& settings,
                     ConfigImage& image);
 
     void btn_loadClick();  // "读取设置"
     void btn_downClick();  // "写入设置"
 
+    // Hands the replies below to this object.
+    void RegisterReplies(ReplyDispatcher& dispatcher);
     // Replies routed here by the dispatcher.
     void OnReadReply(const ReplyRecord& reply);       // cmd_read_block
     void OnEraseReply(const ReplyRecord& reply);      // cmd_erase_block
@@ -88,7 +91,7 @@ class ConfigSequences {
     void AbandonRawRead();
 
     ISender& m_sender;
-    IUserInterface& m_ui;
+    Reporting m_report;
     DeviceSettings& m_settings;
     ConfigImage& m_image;
     uint8_t m_readStep = 0;

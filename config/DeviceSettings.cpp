@@ -4,13 +4,13 @@
 #include <algorithm>
 #include <limits>
 
-#include "protocol/Interfaces.h"
+#include "protocol/Captions.h"
+#include "protocol/UserInterfaces.h"
 
 namespace r4t8 {
 
 namespace {
 
-const QString kAppTitle = QStringLiteral("R4T8报警器设置软件");
 constexpr int kGprsTimeLimit = 1440;
 
 const QStringList kUploadModes{QStringLiteral("定时上传"), QStringLiteral("定点上传")};
@@ -215,7 +215,7 @@ bool ParseWholeInt(const QString& text, long long& out) {
 
 }  // namespace
 
-DeviceSettings::DeviceSettings(IUserInterface* ui) : m_ui(ui) {
+DeviceSettings::DeviceSettings(IMessages* ui) : m_ui(ui) {
     for (const FieldSpec& s : AllSpecs()) {
         Value v;
         v.text = s.defaultText;

@@ -15,7 +15,7 @@
 
 namespace r4t8 {
 
-class IUserInterface;
+class IMessages;
 
 enum class FieldKind {
     Text,     // edit; text held as typed
@@ -67,10 +67,10 @@ class DeviceSettings {
   public:
     // `ui` shows the limit message of `edt_gprstimeup`; it may be null (no message, the
     // text is still shortened).
-    explicit DeviceSettings(IUserInterface* ui = nullptr);
+    explicit DeviceSettings(IMessages* ui = nullptr);
 
-    void SetUserInterface(IUserInterface* ui) { m_ui = ui; }
-    IUserInterface* UserInterface() const { return m_ui; }
+    void SetUserInterface(IMessages* ui) { m_ui = ui; }
+    IMessages* UserInterface() const { return m_ui; }
 
     // Every field, in a stable order (the order of the window's tables).
     const std::vector<FieldSpec>& Specs() const;
@@ -153,7 +153,7 @@ class DeviceSettings {
     void ApplyChainRule(const QString& name);
     void CheckGprsTimeLimit();
 
-    IUserInterface* m_ui;
+    IMessages* m_ui;
     std::vector<Value> m_values;  // in the order of Specs()
     std::map<int, Listener> m_listeners;
     int m_nextListener = 1;

@@ -7,14 +7,30 @@
 #include <QTime>
 #include <array>
 #include <cstdint>
+#include <optional>
 
 #include "operations/CurrentData.h"
+#include "operations/OperationViews.h"
 #include "operations/RelayRules.h"
 #include "protocol/Frame.h"
-#include "protocol/Interfaces.h"
+#include "protocol/ReplyDispatcher.h"
 #include "protocol/Sender.h"
+#include "protocol/TimeSource.h"
+#include "protocol/UserInterfaces.h"
 
 namespace r4t8 {
+
+// Close keeps the relay closed for the close time; Pulse pulses it `count` times.
+enum class RelayMode : uint8_t { Close = 'C', Pulse = 'P' };
+
+// The four numbers every relay request carries, whatever its mode; the defaults are the texts
+// of the window's edits at its start.
+struct RelayTimes {
+    uint16_t closeTime = 10;
+    uint16_t pulseTime = 3;
+    uint16_t interval = 1;
+    uint16_t count = 5;
+};
 
 // What the relay group shows when "执行" is pressed.
 struct RelayInputs {
@@ -33,7 +49,14 @@ struct RelayParameters {
 
 class DirectOperations {
   public:
-    DirectOperations(ISender& sender, IUserInterface& ui, ITimeSource& time);
+    // `fields`: the current data cells, the device time and the debug output.
+    DirectOperations(ISender& sender, Reporting report, IOperationFields& fields,
+                     ITimeSource& time);
+
+    // Hands the replies of the requests below to this object: current data, the clock, the
+    // debug output, and the plain success-or-failure replies of relay, set time, debug mode
+    // and factory reset.
+    void RegisterReplies(ReplyDispatcher& dispatcher);
 
     // Current data.
     void btn_inquire_curdatClick();
@@ -43,9 +66,12 @@ class DirectOperations {
     // The readings decoded from the last reply, before the grid's snapshot was reset.
     const CurrentDataSnapshot& LastSnapshot() const { return m_snapshot; }
 
-    // Relay.
-    void Button3Click(const RelayInputs& inputs);  // "执行"
-    void Button2Click();                           // "断开"
+    // Relay. No mode repeats the mode of the last request (typed combo text); before any mode
+    // was chosen the numbers are kept and nothing is sent.
+    void Relay(std::optional<RelayMode> mode, const RelayTimes& times);
+    // "执行": the edits' texts, each empty (255) or an integer, else nothing is sent or kept.
+    void Button3Click(const RelayInputs& inputs);
+    void Button2Click();  // "断开": release
     const RelayParameters& Relay() const { return m_relay; }
 
     // Clock.
@@ -63,10 +89,14 @@ class DirectOperations {
     void btn_industrialClick();  // asks, then sends the reset
 
   private:
+    // One of the plain replies: a message for each outcome, and the outcome reported.
+    void ShowOutcome(const ReplyRecord& reply, Operation op, const QString& success,
+                     const QString& failure);
     void sendTime(const QDate& date, const QTime& time);
 
     ISender& m_sender;
-    IUserInterface& m_ui;
+    Reporting m_report;
+    IOperationFields& m_fields;
     ITimeSource& m_time;
     CurrentDataSnapshot m_snapshot;
     QString m_cells[kCurrentDataColumns];

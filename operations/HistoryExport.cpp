@@ -10,14 +10,13 @@
 #include <cerrno>
 
 #include "NumberText.h"
+#include "protocol/Captions.h"
 #include "workbook/Workbook.h"
 
 namespace r4t8 {
 
 namespace {
 
-const QString kAppTitle = QStringLiteral("R4T8报警器设置软件");
-const QString kAsk = QStringLiteral("提示");
 const QString kExporting = QStringLiteral("导出历史数据");
 const QString kSaveFailed =
     QStringLiteral("不能正确操作Excel文件。可能是该文件已被其他程序打开, 或系统错误。");
@@ -26,7 +25,6 @@ const std::array<QString, 9> kHeaders = {
     QStringLiteral("传感器3"), QStringLiteral("传感器4"), QStringLiteral("经度"),
     QStringLiteral("纬度"),    QStringLiteral("速度"),    QStringLiteral("方向")};
 constexpr uint32_t kAbsent = 0xFFFFFFFF;
-constexpr int kStatusPanel = 2;
 constexpr int kProgressMax = 80;
 
 // Appends text in the GBK code page (the system code page the CSV is read in). ASCII, all
@@ -188,8 +186,8 @@ std::array<QString, 9> RecordRowTexts(const HistoryRecord& r) {
 
 Outcome HistoryExport::Run(const HistoryTable& table, const std::function<bool()>& aborted,
                            const ExportFolders& folders) {
-    m_ui.SetStatusText(kStatusPanel, kExporting);
-    m_ui.RepaintStatus();
+    m_report.progress.SetStatusText(kStatusTextPanel, kExporting);
+    m_report.progress.RepaintStatus();
 
     QString folder = folders.preferred;
     bool fellBack = false;
@@ -197,9 +195,9 @@ Outcome HistoryExport::Run(const HistoryTable& table, const std::function<bool()
         WritableFolder(folders.fallback)) {
         folder = folders.fallback;
         fellBack = true;
-        m_ui.SetStatusText(kStatusPanel,
-                           kExporting + QStringLiteral("到") + QDir::toNativeSeparators(folder));
-        m_ui.RepaintStatus();
+        m_report.progress.SetStatusText(
+            kStatusTextPanel, kExporting + QStringLiteral("到") + QDir::toNativeSeparators(folder));
+        m_report.progress.RepaintStatus();
     }
     if (folder.isEmpty()) folder = QDir::currentPath();
     const QString stamp = m_time.CurrentDateTime().toString(QStringLiteral("yyyy-MM-dd_hh-mm-ss"));
@@ -228,17 +226,17 @@ Outcome HistoryExport::Run(const HistoryTable& table, const std::function<bool()
     const int64_t step = count / 10;
     workbook::Worksheet* sheet = &book.Sheet(0);
     for (int64_t i = 0; i < count; ++i) {
-        m_ui.ProcessEvents();
+        m_host.ProcessEvents();
         if (aborted && aborted()) {
             book.Close();
-            m_ui.OperationFinished(Operation::HistoryExport, Outcome::Aborted);
+            m_report.outcomes.OperationFinished(Operation::HistoryExport, Outcome::Aborted);
             return Outcome::Aborted;
         }
         if (count < 10) {
-            m_ui.SetProgress(kProgressMax);
+            m_report.progress.SetProgress(kProgressMax);
         } else if ((i + 1) % step == 0) {
             // Counts not a multiple of 10 reach 80 before the end: the bar stops there.
-            m_ui.SetProgress(
+            m_report.progress.SetProgress(
                 static_cast<int>(std::min<int64_t>(kProgressMax, ((i + 1) * 8) / step)));
         }
         const int64_t inSheet = i % kRecordsPerSheet;
@@ -257,10 +255,10 @@ Outcome HistoryExport::Run(const HistoryTable& table, const std::function<bool()
 
     auto fail = [&] {
         book.Close();
-        m_ui.SetStatusText(kStatusPanel, QString());
-        m_ui.RepaintStatus();
-        m_ui.ShowMessage(kSaveFailed, kAppTitle);
-        m_ui.OperationFinished(Operation::HistoryExport, Outcome::Failed);
+        m_report.progress.SetStatusText(kStatusTextPanel, QString());
+        m_report.progress.RepaintStatus();
+        m_report.messages.ShowMessage(kSaveFailed, kAppTitle);
+        m_report.outcomes.OperationFinished(Operation::HistoryExport, Outcome::Failed);
         return Outcome::Failed;
     };
     if (!book.SaveAs(m_workbookPath)) return fail();
@@ -270,26 +268,28 @@ Outcome HistoryExport::Run(const HistoryTable& table, const std::function<bool()
     book.Close();
 
     // Off the executable's folder the user is told where the files went.
-    m_ui.SetStatusText(kStatusPanel, fellBack ? QStringLiteral("历史数据已保存到") +
-                                                    QDir::toNativeSeparators(folder)
-                                              : QString());
-    m_ui.RepaintStatus();
-    m_ui.ShowMessage(QStringLiteral("导出历史数据成功"), kAppTitle);
+    m_report.progress.SetStatusText(kStatusTextPanel, fellBack
+                                                          ? QStringLiteral("历史数据已保存到") +
+                                                                QDir::toNativeSeparators(folder)
+                                                          : QString());
+    m_report.progress.RepaintStatus();
+    m_report.messages.ShowMessage(QStringLiteral("导出历史数据成功"), kAppTitle);
 
-    if (m_ui.ShowMessage(QStringLiteral("是否打开保存的excel文件"), kAsk, MsgButtons::OkCancel) ==
-        MsgAnswer::Ok) {
-        const int code = m_ui.OpenWithDesktop(m_workbookPath);
+    if (m_report.messages.ShowMessage(QStringLiteral("是否打开保存的excel文件"), kQuestionCaption,
+                                      MsgButtons::OkCancel) == MsgAnswer::Ok) {
+        const int code = m_host.OpenWithDesktop(m_workbookPath);
         if (code != 0)
-            m_ui.ShowMessage(QStringLiteral("打开文件错误代码") + QString::number(code), kAppTitle);
+            m_report.messages.ShowMessage(
+                QStringLiteral("打开文件错误代码") + QString::number(code), kAppTitle);
     }
-    if (m_ui.ShowMessage(QStringLiteral("是否打开保存的CSV文件?"), kAsk, MsgButtons::OkCancel) ==
-        MsgAnswer::Ok) {
-        const int code = m_ui.OpenWithDesktop(m_csvPath);
+    if (m_report.messages.ShowMessage(QStringLiteral("是否打开保存的CSV文件?"), kQuestionCaption,
+                                      MsgButtons::OkCancel) == MsgAnswer::Ok) {
+        const int code = m_host.OpenWithDesktop(m_csvPath);
         if (code != 0)
-            m_ui.ShowMessage(QStringLiteral("打开文件错误代码:") + QString::number(code),
-                             kAppTitle);
+            m_report.messages.ShowMessage(
+                QStringLiteral("打开文件错误代码:") + QString::number(code), kAppTitle);
     }
-    m_ui.OperationFinished(Operation::HistoryExport, Outcome::Succeeded);
+    m_report.outcomes.OperationFinished(Operation::HistoryExport, Outcome::Succeeded);
     return Outcome::Succeeded;
 }
 

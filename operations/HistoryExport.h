@@ -7,7 +7,9 @@
 #include <functional>
 
 #include "HistoryQuery.h"
-#include "protocol/Interfaces.h"
+#include "operations/OperationViews.h"
+#include "protocol/TimeSource.h"
+#include "protocol/UserInterfaces.h"
 
 namespace r4t8 {
 
@@ -36,7 +38,8 @@ class HistoryExport {
     // A sheet holds the header and at most this many records; more go on in "Sheet2"...
     static constexpr int kRecordsPerSheet = 65535;
 
-    HistoryExport(IUserInterface& ui, ITimeSource& time) : m_ui(ui), m_time(time) {}
+    HistoryExport(Reporting report, IExportHost& host, ITimeSource& time)
+        : m_report(report), m_host(host), m_time(time) {}
 
     // Writes both files and asks to open them. `aborted` is asked once per record, after
     // the window has handled its events; when it says yes the export ends silently and
@@ -49,7 +52,8 @@ class HistoryExport {
     const QString& CsvPath() const { return m_csvPath; }
 
   private:
-    IUserInterface& m_ui;
+    Reporting m_report;
+    IExportHost& m_host;
     ITimeSource& m_time;
     QString m_workbookPath;
     QString m_csvPath;

@@ -6,22 +6,18 @@
 
 #include "HistoryExport.h"
 #include "HistoryPage.h"
+#include "protocol/Captions.h"
 
 namespace r4t8 {
 
 namespace {
 
-const QString kAppTitle = QStringLiteral("R4T8报警器设置软件");
-constexpr int kStatusPanel = 2;
-constexpr uint8_t kCountSelector = 21;
-constexpr uint8_t kPageSelector = 22;
-
 uint8_t YearByte(const QDate& d) { return static_cast<uint8_t>(((d.year() % 100) + 100) % 100); }
 
 }  // namespace
 
-HistoryQuery::HistoryQuery(ISender& sender, IUserInterface& ui, ITimeSource& time)
-    : m_sender(sender), m_ui(ui), m_time(time) {}
+HistoryQuery::HistoryQuery(ISender& sender, Reporting report, IExportHost& host, ITimeSource& time)
+    : m_sender(sender), m_report(report), m_host(host), m_time(time) {}
 
 void HistoryQuery::Button1Click(const QDate& from, const QDate& to) {
     m_sender.Args().historyRange = {
@@ -33,10 +29,16 @@ void HistoryQuery::Button1Click(const QDate& from, const QDate& to) {
     m_table.clear();
     m_lastPage.clear();
     m_state = State::Counting;
-    m_sender.SendCommand(kCountSelector);
+    m_sender.SendCommand(cmd_history_count);
     m_exportAbort = false;
-    m_ui.SetProgressVisible(true);
-    m_ui.SetProgress(0);
+    m_report.progress.SetProgressVisible(true);
+    m_report.progress.SetProgress(0);
+}
+
+void HistoryQuery::RegisterReplies(ReplyDispatcher& dispatcher) {
+    // Both handlers tell a late copy of an earlier step's reply apart themselves.
+    dispatcher.Register(cmd_history_count, [this](const ReplyRecord& r) { OnCountReply(r); });
+    dispatcher.Register(cmd_history_page, [this](const ReplyRecord& r) { OnPageReply(r); });
 }
 
 void HistoryQuery::OnCountReply(const ReplyRecord& reply) {
@@ -52,8 +54,8 @@ void HistoryQuery::OnCountReply(const ReplyRecord& reply) {
     m_pageCount = pages;
     if (pages == 0) {
         m_state = State::Idle;
-        m_ui.ShowMessage(QStringLiteral("该时间段未查询到数据"), kAppTitle);
-        m_ui.OperationFinished(Operation::HistoryQuery, Outcome::Succeeded);
+        m_report.messages.ShowMessage(QStringLiteral("该时间段未查询到数据"), kAppTitle);
+        m_report.outcomes.OperationFinished(Operation::HistoryQuery, Outcome::Succeeded);
         return;
     }
     m_state = State::Paging;
@@ -63,7 +65,7 @@ void HistoryQuery::OnCountReply(const ReplyRecord& reply) {
 void HistoryQuery::RequestPage(uint16_t page) {
     m_requestedPage = page;
     m_sender.Args().historyPageIndex = page;
-    m_sender.SendCommand(kPageSelector);
+    m_sender.SendCommand(cmd_history_page);
     // Wraps to 0 only after page 65535; the state, not the index, says what comes next.
     m_pageIndex = page == 0 ? 0 : static_cast<uint16_t>(page + 1);
 }
@@ -94,14 +96,15 @@ void HistoryQuery::OnPageReply(const ReplyRecord& reply) {
         return;
     }
 
-    m_ui.SetStatusText(kStatusPanel, QStringLiteral("正在接收历史数据"));
-    m_ui.RepaintStatus();
+    m_report.progress.SetStatusText(kStatusTextPanel, QStringLiteral("正在接收历史数据"));
+    m_report.progress.RepaintStatus();
     const size_t n = std::min<size_t>(reply.payloadCount, reply.payload.size());
     m_lastPage.assign(reply.payload.begin(), reply.payload.begin() + static_cast<ptrdiff_t>(n));
     const HistoryPageResult page = ParseHistoryPage(reply.payload.data(), n, m_table);
 
     // The next request goes out after the message: the box holds the sequence until closed.
-    if (page.undefinedItem) m_ui.ShowMessage(QStringLiteral("读取历史数据出现未定义项"), kAppTitle);
+    if (page.undefinedItem)
+        m_report.messages.ShowMessage(QStringLiteral("读取历史数据出现未定义项"), kAppTitle);
 
     if (m_requestedPage < m_pageCount) {
         RequestPage(static_cast<uint16_t>(m_requestedPage + 1));
@@ -119,14 +122,14 @@ void HistoryQuery::Export() {
     // start the next query, which empties m_table: export a table of its own.
     HistoryTable records = std::move(m_table);
     m_table.clear();
-    HistoryExport exporter(m_ui, m_time);
+    HistoryExport exporter(m_report, m_host, m_time);
     exporter.Run(
         records, [this] { return m_exportAbort; }, folders);
     m_lastExportFolder = QFileInfo(exporter.WorkbookPath()).absolutePath();
     // Kept for the chart also when the export failed or was stopped.
     m_lastDownload = std::move(records);
-    m_ui.SetProgressVisible(false);
-    m_ui.OperationFinished(Operation::HistoryQuery, Outcome::Succeeded);
+    m_report.progress.SetProgressVisible(false);
+    m_report.outcomes.OperationFinished(Operation::HistoryQuery, Outcome::Succeeded);
 }
 
 }  // namespace r4t8

@@ -6,9 +6,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "operations/OperationViews.h"
 #include "protocol/Frame.h"
-#include "protocol/Interfaces.h"
+#include "protocol/ReplyDispatcher.h"
 #include "protocol/Sender.h"
+#include "protocol/TimeSource.h"
+#include "protocol/UserInterfaces.h"
 
 namespace r4t8 {
 
@@ -28,7 +31,11 @@ using HistoryTable = std::vector<HistoryRecord>;
 
 class HistoryQuery {
   public:
-    HistoryQuery(ISender& sender, IUserInterface& ui, ITimeSource& time);
+    // `host`: where the export opens its files.
+    HistoryQuery(ISender& sender, Reporting report, IExportHost& host, ITimeSource& time);
+
+    // Hands the count and page replies to this object.
+    void RegisterReplies(ReplyDispatcher& dispatcher);
 
     void Button1Click(const QDate& from, const QDate& to);  // "导出"
     void OnCountReply(const ReplyRecord& reply);            // cmd_history_count
@@ -79,7 +86,8 @@ class HistoryQuery {
     QString m_exportFallback;
     bool m_fallbackSet = false;
     ISender& m_sender;
-    IUserInterface& m_ui;
+    Reporting m_report;
+    IExportHost& m_host;
     ITimeSource& m_time;
     HistoryTable m_table;
     HistoryTable m_lastDownload;

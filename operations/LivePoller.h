@@ -5,7 +5,7 @@
 #include <functional>
 #include <memory>
 
-#include "protocol/Interfaces.h"
+#include "protocol/TimeSource.h"
 
 namespace r4t8 {
 

@@ -1,7 +1,9 @@
-#include "CommandSender.h"
+#include "protocol/CommandSender.h"
 
 #include <algorithm>
 #include <cstring>
+
+#include "protocol/Captions.h"
 
 namespace r4t8 {
 
@@ -15,10 +17,11 @@ int64_t FrameReceiverArrivalUnknown() { return INT64_MAX; }
 
 }  // namespace
 
-CommandSender::CommandSender(IPort& port, ITimeSource& time, IUserInterface& ui)
+CommandSender::CommandSender(IPort& port, ITimeSource& time, Reporting report, IFrameLog& log)
     : m_port(port),
       m_time(time),
-      m_ui(ui),
+      m_report(report),
+      m_log(log),
       m_tmrCf(time.CreateTimer()),
       m_deferTimer(time.CreateTimer()) {
     m_tmrCf->SetInterval(kResendIntervalMs);
@@ -44,7 +47,7 @@ QString CommandSender::FormatSentLog(const uint8_t* bytes, size_t count) {
 }
 
 void CommandSender::LogSentFrame(const uint8_t* bytes, size_t count) {
-    m_ui.AppendSendLog(FormatSentLog(bytes, count));
+    m_log.AppendSendLog(FormatSentLog(bytes, count));
 }
 
 std::optional<Operation> CommandSender::OperationOf(uint8_t command) {
@@ -264,9 +267,10 @@ void CommandSender::tmr_cfTimer() {
         m_tmrDueUs = m_time.NowUs() + int64_t{kResendIntervalMs} * 1000;
     }
     if (m_resendCount != 0) {
-        m_ui.SetStatusText(
-            2, QStringLiteral("重发命令") + QString::number(m_resendCount) + QStringLiteral("次"));
-        m_ui.RepaintStatus();
+        m_report.progress.SetStatusText(
+            kStatusTextPanel,
+            QStringLiteral("重发命令") + QString::number(m_resendCount) + QStringLiteral("次"));
+        m_report.progress.RepaintStatus();
     }
     if (m_resendCount >= kMaxResends) {
         m_tmrCf->Stop();
@@ -275,13 +279,14 @@ void CommandSender::tmr_cfTimer() {
         RetireUnanswered();
         if (m_outstanding == code) m_outstanding = 0;
         try {
-            m_ui.ShowMessage(QStringLiteral("发送命令超时"), QStringLiteral("Information"),
-                             MsgButtons::Ok);
-            m_ui.SetStatusText(2, QString());
-            m_ui.RepaintStatus();
+            m_report.messages.ShowMessage(QStringLiteral("发送命令超时"), kTimeOutCaption,
+                                          MsgButtons::Ok);
+            m_report.progress.SetStatusText(kStatusTextPanel, QString());
+            m_report.progress.RepaintStatus();
         } catch (...) {
         }
-        if (const auto op = OperationOf(code)) m_ui.OperationFinished(*op, Outcome::TimedOut);
+        if (const auto op = OperationOf(code))
+            m_report.outcomes.OperationFinished(*op, Outcome::TimedOut);
         return;
     }
     try {

@@ -59,10 +59,13 @@
 #include <optional>
 #include <vector>
 
-#include "Frame.h"
-#include "Interfaces.h"
-#include "ReplyTiming.h"
-#include "Sender.h"
+#include "protocol/Frame.h"
+#include "protocol/Outcome.h"
+#include "protocol/Port.h"
+#include "protocol/ReplyTiming.h"
+#include "protocol/Sender.h"
+#include "protocol/TimeSource.h"
+#include "protocol/UserInterfaces.h"
 
 namespace r4t8 {
 
@@ -81,7 +84,9 @@ class CommandSender : public ISender {
         Drop,    // answers nothing waited for: nobody sees it
     };
 
-    CommandSender(IPort& port, ITimeSource& time, IUserInterface& ui);
+    // `report`: the time-out message and outcome, the resend count in the status bar; `log`:
+    // every frame sent.
+    CommandSender(IPort& port, ITimeSource& time, Reporting report, IFrameLog& log);
     ~CommandSender() override;
     CommandSender(const CommandSender&) = delete;
     CommandSender& operator=(const CommandSender&) = delete;
@@ -187,7 +192,8 @@ class CommandSender : public ISender {
 
     IPort& m_port;
     ITimeSource& m_time;
-    IUserInterface& m_ui;
+    Reporting m_report;
+    IFrameLog& m_log;
     SendCommandArgs m_args;
     std::unique_ptr<ITimer> m_tmrCf;
     std::unique_ptr<ITimer> m_deferTimer;

@@ -62,13 +62,6 @@ void ForEachLogLine(const uint8_t* bytes, size_t count, QString& line, Sink&& si
 
 }  // namespace
 
-std::vector<QString> FrameReceiver::FormatLogLines(const uint8_t* bytes, size_t count) {
-    std::vector<QString> lines;
-    QString line;
-    ForEachLogLine(bytes, count, line, [&](const QString& l) { lines.push_back(l); });
-    return lines;
-}
-
 void FrameReceiver::LogReceivedFrame(const uint8_t* bytes, size_t count) {
     if (!m_logSink) return;
     ForEachLogLine(bytes, count, m_logLine, [this](const QString& line) { m_logSink(line); });

@@ -78,9 +78,6 @@ class FrameReceiver {
         m_rx[m_receivedCount++] = b;
     }
 
-    // Hex dump of a frame as the receive log shows it, one string per line.
-    static std::vector<QString> FormatLogLines(const uint8_t* bytes, size_t count);
-
     const Counters& Stats() const { return m_counters; }
     // The record as the decoders see it between frames.
     const ReplyRecord& Record() const { return m_record; }

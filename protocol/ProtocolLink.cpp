@@ -1,10 +1,10 @@
-#include "ProtocolLink.h"
+#include "protocol/ProtocolLink.h"
 
 namespace r4t8 {
 
-ProtocolLink::ProtocolLink(IPort& port, ITimeSource& time, IUserInterface& ui)
-    : m_time(time), m_sender(port, time, ui) {
-    m_receiver.SetLogSink([&ui](const QString& line) { ui.AppendReceiveLogLine(line); });
+ProtocolLink::ProtocolLink(IPort& port, ITimeSource& time, Reporting report, IFrameLog& log)
+    : m_time(time), m_sender(port, time, report, log), m_dispatcher(m_sender) {
+    m_receiver.SetLogSink([&log](const QString& line) { log.AppendReceiveLogLine(line); });
     m_receiver.SetReplyFilter([this](const ReplyRecord& reply) {
         return m_sender.ScreenReply(reply, m_receiver.FrameArrivalUs()) !=
                CommandSender::ReplyVerdict::Drop;
@@ -14,7 +14,7 @@ ProtocolLink::ProtocolLink(IPort& port, ITimeSource& time, IUserInterface& ui)
         if (reply.command != cmd_debug_data) m_sender.StopResendTimer();
     });
     m_receiver.SetDispatch([this](const ReplyRecord& reply) {
-        if (m_dispatch) m_dispatch(reply);
+        m_dispatcher.DispatchReply(reply);
         m_sender.ReplyDispatched();
     });
 }

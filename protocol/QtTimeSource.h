@@ -4,7 +4,7 @@
 #include <QElapsedTimer>
 #include <memory>
 
-#include "Interfaces.h"
+#include "protocol/TimeSource.h"
 
 namespace r4t8 {
 

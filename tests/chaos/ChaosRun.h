@@ -14,8 +14,8 @@
 #include "operations/DirectOperations.h"
 #include "protocol/CommandSender.h"
 #include "support/FakeUserInterface.h"
-#include "ui/file/ConfigArchive.h"
-#include "ui/file/SafeWrite.h"
+#include "safety/ConfigArchive.h"
+#include "safety/SafeWrite.h"
 
 namespace r4t8::chaos {
 

@@ -11,8 +11,8 @@
 #include "operations/HistoryPage.h"
 #include "support/Variants.h"
 #include "support/VirtualRig.h"
-#include "ui/file/ConfigArchive.h"
-#include "ui/file/SafeWrite.h"
+#include "safety/ConfigArchive.h"
+#include "safety/SafeWrite.h"
 
 using namespace r4t8;
 using namespace r4t8::matrix;

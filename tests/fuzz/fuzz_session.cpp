@@ -17,7 +17,7 @@
 #include "protocol/CommandSender.h"
 #include "protocol/FrameReceiver.h"
 #include "protocol/ProtocolTestUtil.h"
-#include "protocol/session/DeviceSession.h"
+#include "session/DeviceSession.h"
 #include "support/FakeTimeSource.h"
 #include "support/FakeUserInterface.h"
 

@@ -9,7 +9,7 @@
 #include "config/DeviceSettings.h"
 #include "protocol/FrameReceiver.h"
 #include "protocol/ProtocolLink.h"
-#include "protocol/session/DeviceSession.h"
+#include "session/DeviceSession.h"
 #include "support/FakeTimeSource.h"
 #include "support/FakeUserInterface.h"
 
@@ -116,15 +116,16 @@ struct LinkTest : ::testing::Test {
     FakeTimeSource time;
     FakeUserInterface ui;
     RawPort port;
-    ProtocolLink link{port, time, ui};
+    ProtocolLink link{port, time, ui, ui};
     std::vector<ReplyRecord> dispatched;
     std::function<void(const ReplyRecord&)> next;
 
     LinkTest() {
-        link.SetDispatch([this](const ReplyRecord& r) {
-            dispatched.push_back(r);
-            if (next) next(r);
-        });
+        for (int code = 0; code < 256; ++code)
+            link.Dispatcher().Register(static_cast<uint8_t>(code), [this](const ReplyRecord& r) {
+                dispatched.push_back(r);
+                if (next) next(r);
+            });
     }
 };
 

@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "protocol/Frame.h"
-#include "protocol/Interfaces.h"
+#include "protocol/Port.h"
+#include "protocol/TimeSource.h"
 
 namespace r4t8::testing {
 

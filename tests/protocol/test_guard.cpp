@@ -7,8 +7,8 @@
 
 #include "ProtocolTestUtil.h"
 #include "protocol/ProtocolLink.h"
-#include "support/FakeTimeSource.h"
-#include "support/FakeUserInterface.h"
+#include "tests/support/FakeTimeSource.h"
+#include "tests/support/FakeUserInterface.h"
 
 using namespace r4t8;
 using r4t8::testing::FakeTimeSource;
@@ -46,7 +46,7 @@ struct GuardTest : ::testing::Test {
     FakeTimeSource time;
     FakeUserInterface ui;
     RecordingPort port{&time};
-    ProtocolLink link{port, time, ui};
+    ProtocolLink link{port, time, ui, ui};
     FakeController device;
     std::vector<ReplyRecord> dispatched;
     std::map<uint8_t, std::function<void(const ReplyRecord&)>> handlers;
@@ -61,11 +61,12 @@ struct GuardTest : ::testing::Test {
             return BuildReplyFrame(command, {0x01});
         };
         port.onWrite = [this](const Bytes& line) { device.OnWrite(time.NowMs(), line); };
-        link.SetDispatch([this](const ReplyRecord& r) {
-            dispatched.push_back(r);
-            auto it = handlers.find(r.command);
-            if (it != handlers.end()) it->second(r);
-        });
+        for (int code = 0; code < 256; ++code)
+            link.Dispatcher().Register(static_cast<uint8_t>(code), [this](const ReplyRecord& r) {
+                dispatched.push_back(r);
+                auto it = handlers.find(r.command);
+                if (it != handlers.end()) it->second(r);
+            });
     }
 
     // Moves time in 1 ms steps, delivering every reply that is due.

@@ -5,8 +5,8 @@
 
 #include "ProtocolTestUtil.h"
 #include "protocol/CommandSender.h"
-#include "support/FakeTimeSource.h"
-#include "support/FakeUserInterface.h"
+#include "tests/support/FakeTimeSource.h"
+#include "tests/support/FakeUserInterface.h"
 
 using namespace r4t8;
 using r4t8::testing::FakeTimeSource;
@@ -20,7 +20,7 @@ struct SenderTest : ::testing::Test {
     FakeTimeSource time;
     FakeUserInterface ui;
     RecordingPort port{&time};
-    CommandSender sender{port, time, ui};
+    CommandSender sender{port, time, ui, ui};
 
     int TimeoutMessages() const {
         return static_cast<int>(ui.MessageTexts().count(QStringLiteral("发送命令超时")));
@@ -200,7 +200,7 @@ TEST(SenderTable, SelectorTable) {
         FakeTimeSource time;
         FakeUserInterface ui;
         RecordingPort port{&time};
-        CommandSender sender{port, time, ui};
+        CommandSender sender{port, time, ui, ui};
         c.setup();
         sender.Args() = a;
         sender.SendCommand(c.selector);
@@ -214,7 +214,7 @@ TEST(SenderTable, SelectorTable) {
     FakeTimeSource time;
     FakeUserInterface ui;
     RecordingPort port{&time};
-    CommandSender sender{port, time, ui};
+    CommandSender sender{port, time, ui, ui};
     for (int selector : {0, 1, 16, 17, 18, 33, 36, 40, 42, 255}) {
         SCOPED_TRACE(selector);
         sender.SendCommand(static_cast<uint8_t>(selector));

@@ -10,9 +10,9 @@
 
 #include "ProtocolTestUtil.h"
 #include "protocol/ProtocolLink.h"
-#include "support/FakeTimeSource.h"
-#include "support/FakeUserInterface.h"
-#include "support/RecordingSender.h"
+#include "tests/support/FakeTimeSource.h"
+#include "tests/support/FakeUserInterface.h"
+#include "tests/support/RecordingSender.h"
 
 using namespace r4t8;
 using r4t8::testing::FakeTimeSource;
@@ -61,7 +61,9 @@ class Driver {
 class RealDriver : public Driver {
   public:
     RealDriver() {
-        link.SetDispatch([this](const ReplyRecord&) { Handle(m_handler); });
+        for (int code = 0; code < 256; ++code)
+            link.Dispatcher().Register(static_cast<uint8_t>(code),
+                                       [this](const ReplyRecord&) { Handle(m_handler); });
     }
     ISender& Sender() override { return link.Sender(); }
     void Deliver(uint8_t code, Handler handler) override {
@@ -77,7 +79,7 @@ class RealDriver : public Driver {
     FakeTimeSource time;
     FakeUserInterface ui;
     RecordingPort port{&time};
-    ProtocolLink link{port, time, ui};
+    ProtocolLink link{port, time, ui, ui};
     Handler m_handler = Handler::Take;
 };
 

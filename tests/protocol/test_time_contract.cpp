@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "protocol/QtTimeSource.h"
-#include "support/FakeTimeSource.h"
+#include "tests/support/FakeTimeSource.h"
 
 using namespace r4t8;
 using r4t8::testing::FakeTimeSource;

@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-#include "protocol/Interfaces.h"
+#include "protocol/TimeSource.h"
 
 namespace r4t8::testing {
 

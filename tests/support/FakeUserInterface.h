@@ -9,11 +9,20 @@
 #include <utility>
 #include <vector>
 
-#include "protocol/Interfaces.h"
+#include "operations/OperationViews.h"
+#include "protocol/Outcome.h"
+#include "protocol/UserInterfaces.h"
+#include "session/SessionControls.h"
 
 namespace r4t8::testing {
 
-class FakeUserInterface : public IUserInterface {
+class FakeUserInterface : public IMessages,
+                          public IProgress,
+                          public IOutcomes,
+                          public IFrameLog,
+                          public IOperationFields,
+                          public IExportHost,
+                          public ISessionControls {
   public:
     struct Message {
         QString text;

@@ -17,7 +17,7 @@
 #include "SimServer.h"
 #include "config/DeviceSettings.h"
 #include "protocol/CommandSender.h"
-#include "protocol/session/DeviceSession.h"
+#include "session/DeviceSession.h"
 
 namespace r4t8::testing {
 

@@ -18,7 +18,7 @@
 #include "Desktop.h"
 #include "config/BlockCodecs.h"
 #include "config/DeviceSettings.h"
-#include "protocol/session/DeviceSession.h"
+#include "session/DeviceSession.h"
 #include "support/SimProcess.h"
 #include "ui/window/WindowProgram.h"
 #include "ui/window/umset.h"

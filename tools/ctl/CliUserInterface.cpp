@@ -1,9 +1,9 @@
 #include "CliUserInterface.h"
 
-#include <QCoreApplication>
-
-#include <cstdio>
 #include <unistd.h>
+
+#include <QCoreApplication>
+#include <cstdio>
 
 namespace r4t8::ctl {
 
@@ -17,17 +17,19 @@ bool CliUserInterface::OpenLog(const QString& path) {
 MsgAnswer CliUserInterface::ShowMessage(const QString& text, const QString& /*caption*/,
                                         MsgButtons buttons) {
     EndProgressLine();
-    m_lastMessage = text;
     if (!m_quiet || buttons != MsgButtons::Ok)
         std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
     switch (buttons) {
-        case MsgButtons::YesNo: return m_assumeYes ? MsgAnswer::Yes : MsgAnswer::No;
+        case MsgButtons::YesNo:
+            return m_assumeYes ? MsgAnswer::Yes : MsgAnswer::No;
         // A script that wants to go without a safeguard says so with its own option.
         case MsgButtons::YesNoDefaultNo:
             return MsgAnswer::No;
         // The open questions after an export: a script never wants a desktop program.
-        case MsgButtons::OkCancel: return MsgAnswer::Cancel;
-        case MsgButtons::Ok: break;
+        case MsgButtons::OkCancel:
+            return MsgAnswer::Cancel;
+        case MsgButtons::Ok:
+            break;
     }
     return MsgAnswer::Ok;
 }

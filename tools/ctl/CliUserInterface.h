@@ -4,17 +4,25 @@
 
 #include <QFile>
 #include <QString>
-
 #include <deque>
 #include <functional>
 #include <utility>
 
-#include "protocol/Interfaces.h"
+#include "operations/OperationViews.h"
+#include "protocol/Outcome.h"
+#include "protocol/UserInterfaces.h"
+#include "session/SessionControls.h"
 
 namespace r4t8::ctl {
 
-class CliUserInterface : public IUserInterface {
-public:
+class CliUserInterface : public IMessages,
+                         public IProgress,
+                         public IOutcomes,
+                         public IFrameLog,
+                         public IOperationFields,
+                         public IExportHost,
+                         public ISessionControls {
+  public:
     CliUserInterface();
 
     // Yes to a Yes/No question (factory reset) only when the user said so.
@@ -23,8 +31,7 @@ public:
     bool OpenLog(const QString& path);
     void SetQuiet(bool quiet) { m_quiet = quiet; }
 
-    MsgAnswer ShowMessage(const QString& text, const QString& caption,
-                          MsgButtons buttons) override;
+    MsgAnswer ShowMessage(const QString& text, const QString& caption, MsgButtons buttons) override;
     void SetStatusText(int panel, const QString& text) override;
     void RepaintStatus() override {}
     void SetProgress(int position) override;
@@ -40,8 +47,6 @@ public:
     // Takes the next outcome of `op` reported since the last call, if any.
     bool TakeOutcome(Operation op, Outcome& outcome);
     void ClearOutcomes() { m_outcomes.clear(); }
-    // True once any message was shown since the last call.
-    QString LastMessage() const { return m_lastMessage; }
     QDateTime DeviceTime() const { return m_deviceTime; }
     // Debug frames go to standard output while monitoring.
     void SetMonitorDebug(bool on) { m_monitorDebug = on; }
@@ -57,7 +62,6 @@ public:
     bool m_progressShown = false;
     bool m_monitorDebug = false;
     QFile m_log;
-    QString m_lastMessage;
     QDateTime m_deviceTime;
     std::deque<std::pair<Operation, Outcome>> m_outcomes;
     std::function<void()> m_onOutcome;

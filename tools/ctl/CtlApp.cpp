@@ -9,13 +9,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimer>
-
 #include <algorithm>
 #include <cstdio>
 #include <limits>
 
+#include "operations/CurrentData.h"
+#include "safety/SettingsDiff.h"
 #include "serial/PortList.h"
-#include "ui/file/SettingsDiff.h"
 #include "ui/file/SettingsFile.h"
 
 namespace r4t8::ctl {
@@ -48,7 +48,7 @@ QDate ParseDate(const QString& text) {
     return d;
 }
 
-const char* const kCellKeys[12] = {"",          "sensor1",  "sensor2", "sensor3",
+const char* const kCellKeys[12] = {"",          "sensor1",   "sensor2",  "sensor3",
                                    "sensor4",   "longitude", "latitude", "speed",
                                    "direction", "gsm",       "relay",    "power"};
 
@@ -220,9 +220,8 @@ int CtlApp::Ports() {
     if (m_options.json) {
         QJsonArray list;
         for (const auto& p : ports)
-            list.append(QJsonObject{{"name", p.name},
-                                    {"description", p.description},
-                                    {"stablePath", p.stablePath}});
+            list.append(QJsonObject{
+                {"name", p.name}, {"description", p.description}, {"stablePath", p.stablePath}});
         Print(QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Compact)));
     } else {
         for (const auto& p : ports)
@@ -237,10 +236,9 @@ int CtlApp::Login(bool print) {
     if (!WaitSucceeded(Operation::Login)) return kExitFailed;
     if (print) {
         if (m_options.json)
-            Print(QString::fromUtf8(
-                QJsonDocument(QJsonObject{{"model", m_session->Model()},
-                                          {"version", m_session->Version()}})
-                    .toJson(QJsonDocument::Compact)));
+            Print(QString::fromUtf8(QJsonDocument(QJsonObject{{"model", m_session->Model()},
+                                                              {"version", m_session->Version()}})
+                                        .toJson(QJsonDocument::Compact)));
         else
             Print(m_session->Model() + "\t" + m_session->Version());
     }
@@ -251,9 +249,10 @@ int CtlApp::Read(const QStringList& argsIn) {
     QStringList args = argsIn;
     QString ini;
     if (WantsHelp(args)) {
-        Print(QStringLiteral("r4t8ctl read --ini FILE\n"
-                             "  Read the four configuration blocks and save them as a settings "
-                             "file."));
+        Print(
+            QStringLiteral("r4t8ctl read --ini FILE\n"
+                           "  Read the four configuration blocks and save them as a settings "
+                           "file."));
         return kExitOk;
     }
     if (!TakeOption(args, "--ini", ini) || ini.isEmpty() || !args.isEmpty()) {
@@ -341,16 +340,17 @@ int CtlApp::Write(const QStringList& argsIn) {
     QStringList args = argsIn;
     QString ini, dir;
     SafeWriteOptions options;
-    const QString usage = QStringLiteral(
-        "usage: r4t8ctl write --ini FILE [--dir DIR] [--no-backup] [--no-verify]");
+    const QString usage =
+        QStringLiteral("usage: r4t8ctl write --ini FILE [--dir DIR] [--no-backup] [--no-verify]");
     if (WantsHelp(args)) {
-        Print(usage + "\n  Load a settings file, erase and write the four blocks, send "
-                      "write-done.\n" +
+        Print(usage +
+              "\n  Load a settings file, erase and write the four blocks, send "
+              "write-done.\n" +
               QString::fromUtf8(kSafeHelp).arg(ConfigArchive::DefaultRoot()));
         return kExitOk;
     }
-    if (!TakeOption(args, "--ini", ini) || !TakeSafeOptions(args, options, dir) ||
-        ini.isEmpty() || !args.isEmpty()) {
+    if (!TakeOption(args, "--ini", ini) || !TakeSafeOptions(args, options, dir) || ini.isEmpty() ||
+        !args.isEmpty()) {
         Err(usage);
         return kExitUsage;
     }
@@ -421,8 +421,9 @@ int CtlApp::Diff(const QStringList& argsIn) {
     QString ini;
     const QString usage = QStringLiteral("usage: r4t8ctl diff --ini FILE");
     if (WantsHelp(args)) {
-        Print(usage + "\n  Read the four blocks and print the fields that writing FILE would "
-                      "change:\n  caption, value on the controller, value in the file.");
+        Print(usage +
+              "\n  Read the four blocks and print the fields that writing FILE would "
+              "change:\n  caption, value on the controller, value in the file.");
         return kExitOk;
     }
     if (!TakeOption(args, "--ini", ini) || ini.isEmpty() || !args.isEmpty()) {
@@ -465,7 +466,8 @@ int CtlApp::Diff(const QStringList& argsIn) {
         else
             Print(c.label + "\t" + c.before + "\t" + c.after);
     }
-    if (m_options.json) Print(QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Compact)));
+    if (m_options.json)
+        Print(QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Compact)));
     return kExitOk;
 }
 
@@ -473,9 +475,10 @@ int CtlApp::History(const QStringList& argsIn) {
     QStringList args = argsIn;
     QString from, to, dir;
     if (WantsHelp(args)) {
-        Print(QStringLiteral("r4t8ctl history --from YY-MM-DD --to YY-MM-DD [--dir DIR]\n"
-                             "  Fetch the history of the range and export a workbook and a CSV "
-                             "file into DIR (default: the current folder)."));
+        Print(
+            QStringLiteral("r4t8ctl history --from YY-MM-DD --to YY-MM-DD [--dir DIR]\n"
+                           "  Fetch the history of the range and export a workbook and a CSV "
+                           "file into DIR (default: the current folder)."));
         return kExitOk;
     }
     if (!TakeOption(args, "--from", from) || !TakeOption(args, "--to", to) ||
@@ -525,18 +528,17 @@ int CtlApp::Current() {
     if (const int rc = Login(false); rc != kExitOk) return rc;
     m_session->Operations().btn_inquire_curdatClick();
     if (!WaitSucceeded(Operation::CurrentData)) return kExitFailed;
-    static const char* const kCaptions[12] = {"名称", "传感器1", "传感器2", "传感器3",
-                                              "传感器4", "经度", "纬度", "速度",
-                                              "方向", "GSM信息", "继电器状态", "电源状态"};
+    const QStringList captions = CurrentDataCaptions();
     QJsonObject json;
     for (int c = 1; c < 12; ++c) {
         const QString value = m_session->Operations().CurrentDataCell(c);
         if (m_options.json)
             json.insert(QLatin1String(kCellKeys[c]), value);
         else
-            Print(QString::fromUtf8(kCaptions[c]) + "\t" + value);
+            Print(captions[c] + "\t" + value);
     }
-    if (m_options.json) Print(QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Compact)));
+    if (m_options.json)
+        Print(QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Compact)));
     return kExitOk;
 }
 
@@ -544,31 +546,30 @@ int CtlApp::Relay(const QStringList& args) {
     const QString usage = QStringLiteral(
         "usage: r4t8ctl relay close SECONDS | relay pulse PULSE INTERVAL COUNT | relay open");
     if (WantsHelp(args)) {
-        Print(usage + "\n  close: close the relay for SECONDS (0-9999); pulse: PULSE seconds on,"
-                      " INTERVAL seconds off, COUNT times; open: release it.");
+        Print(usage +
+              "\n  close: close the relay for SECONDS (0-9999); pulse: PULSE seconds on,"
+              " INTERVAL seconds off, COUNT times; open: release it.");
         return kExitOk;
     }
     auto isNumber = [](const QString& s, int maxDigits) {
         if (s.isEmpty() || s.size() > maxDigits) return false;
+        // ASCII digits only: other scripts' digits are no number the frame can carry.
         for (QChar c : s)
-            if (!c.isDigit()) return false;
+            if (c < u'0' || c > u'9') return false;
         return true;
     };
-    RelayInputs in;
-    in.edit8 = "10";
-    in.edit10 = "3";
-    in.edit11 = "1";
-    in.edit12 = "5";
+    RelayTimes times;
+    RelayMode mode = RelayMode::Close;
     bool release = false;
+    const auto number = [](const QString& text) { return static_cast<uint16_t>(text.toUInt()); };
     if (args.size() == 2 && args[0] == "close" && isNumber(args[1], 4)) {
-        in.comboIndex = 0;
-        in.edit8 = args[1];
+        times.closeTime = number(args[1]);
     } else if (args.size() == 4 && args[0] == "pulse" && isNumber(args[1], 3) &&
                isNumber(args[2], 3) && isNumber(args[3], 3)) {
-        in.comboIndex = 1;
-        in.edit10 = args[1];
-        in.edit11 = args[2];
-        in.edit12 = args[3];
+        mode = RelayMode::Pulse;
+        times.pulseTime = number(args[1]);
+        times.interval = number(args[2]);
+        times.count = number(args[3]);
     } else if (args.size() == 1 && args[0] == "open") {
         release = true;
     } else {
@@ -579,13 +580,13 @@ int CtlApp::Relay(const QStringList& args) {
     if (release)
         m_session->Operations().Button2Click();
     else
-        m_session->Operations().Button3Click(in);
+        m_session->Operations().Relay(mode, times);
     return WaitSucceeded(Operation::Relay) ? kExitOk : kExitFailed;
 }
 
 int CtlApp::Clock(const QStringList& args) {
-    const QString usage =
-        QStringLiteral("usage: r4t8ctl clock get | clock set now | clock set \"YYYY-MM-DD HH:MM:SS\"");
+    const QString usage = QStringLiteral(
+        "usage: r4t8ctl clock get | clock set now | clock set \"YYYY-MM-DD HH:MM:SS\"");
     if (WantsHelp(args)) {
         Print(usage);
         return kExitOk;
@@ -627,8 +628,9 @@ int CtlApp::Debug(const QStringList& argsIn) {
     const QString usage =
         QStringLiteral("usage: r4t8ctl debug on | debug off | debug monitor [--seconds N]");
     if (WantsHelp(args)) {
-        Print(usage + "\n  monitor prints the controller's debug frames, R (received by its GPRS"
-                      " side) and T (sent), as hex lines.");
+        Print(usage +
+              "\n  monitor prints the controller's debug frames, R (received by its GPRS"
+              " side) and T (sent), as hex lines.");
         return kExitOk;
     }
     QString seconds;
@@ -663,8 +665,9 @@ int CtlApp::Debug(const QStringList& argsIn) {
 
 int CtlApp::FactoryReset(const QStringList& args) {
     if (WantsHelp(args)) {
-        Print(QStringLiteral("r4t8ctl factory-reset --yes\n"
-                             "  Reset the controller to its factory settings."));
+        Print(
+            QStringLiteral("r4t8ctl factory-reset --yes\n"
+                           "  Reset the controller to its factory settings."));
         return kExitOk;
     }
     if (args != QStringList{"--yes"}) {

@@ -9,10 +9,10 @@
 #include "CliUserInterface.h"
 #include "config/DeviceSettings.h"
 #include "protocol/QtTimeSource.h"
-#include "protocol/session/DeviceSession.h"
-#include "protocol/session/PortBinding.h"
+#include "safety/SafeWrite.h"
+#include "session/DeviceSession.h"
+#include "session/PortBinding.h"
 #include "serial/SerialComm.h"
-#include "ui/file/SafeWrite.h"
 
 namespace r4t8::ctl {
 

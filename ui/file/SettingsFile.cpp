@@ -4,7 +4,8 @@
 #include <QFileInfo>
 #include <QStringList>
 
-#include "protocol/Interfaces.h"
+#include "protocol/Captions.h"
+#include "protocol/UserInterfaces.h"
 #include "ui/file/ProfileFile.h"
 
 namespace r4t8 {
@@ -187,7 +188,7 @@ void ApplyUploadModeState(DeviceSettings& settings) {
 // Lets the limit message of the load reach the caller's interface, then puts the old back.
 class ScopedUserInterface {
   public:
-    ScopedUserInterface(DeviceSettings& settings, IUserInterface& ui)
+    ScopedUserInterface(DeviceSettings& settings, IMessages& ui)
         : m_settings(settings), m_previous(settings.UserInterface()) {
         m_settings.SetUserInterface(&ui);
     }
@@ -197,7 +198,7 @@ class ScopedUserInterface {
 
   private:
     DeviceSettings& m_settings;
-    IUserInterface* m_previous;
+    IMessages* m_previous;
 };
 
 }  // namespace
@@ -235,7 +236,7 @@ QString SettingsFile::WithDefaultExtension(const QString& path) {
     return path + u'.' + kDefaultExtension;
 }
 
-bool SettingsFile::Save(const QString& path, const DeviceSettings& settings, IUserInterface& ui) {
+bool SettingsFile::Save(const QString& path, const DeviceSettings& settings, IMessages& ui) {
     ProfileFile file;
     // Merging needs the old content; writing without it would drop what others put there.
     bool ok = file.Load(path) != ProfileFile::LoadResult::Unreadable;
@@ -246,13 +247,13 @@ bool SettingsFile::Save(const QString& path, const DeviceSettings& settings, IUs
     }
     if (!ok) {
         const QString fullName = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
-        ui.ShowMessage(QStringLiteral("Unable to write to %1.").arg(fullName), kApplicationTitle,
+        ui.ShowMessage(QStringLiteral("Unable to write to %1.").arg(fullName), kAppTitle,
                        MsgButtons::Ok);
     }
     return ok;
 }
 
-void SettingsFile::Load(const QString& path, DeviceSettings& settings, IUserInterface& ui) {
+void SettingsFile::Load(const QString& path, DeviceSettings& settings, IMessages& ui) {
     ProfileFile file;
     file.Load(path);  // a missing or unreadable file reads as empty
     const ScopedUserInterface scope(settings, ui);

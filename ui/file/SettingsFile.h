@@ -11,7 +11,7 @@
 
 namespace r4t8 {
 
-class IUserInterface;
+class IMessages;
 
 // How a control's value stands in the file.
 enum class ValueEncoding {
@@ -34,15 +34,14 @@ class SettingsFile {
     static inline const QString kSaveFilter = QStringLiteral("ini文件|*.ini|(*.*)|*.*");
     static inline const QString kLoadFilter = QStringLiteral("INI文件|*.ini|(*.*)|*.*");
     static inline const QString kDefaultExtension = QStringLiteral("ini");
-    static inline const QString kApplicationTitle = QStringLiteral("R4T8报警器设置软件");
 
     // Merges the settings into the file (existing content kept) and writes it at once. On
     // failure shows "Unable to write to <full name>." and leaves the old file untouched.
-    static bool Save(const QString& path, const DeviceSettings& settings, IUserInterface& ui);
+    static bool Save(const QString& path, const DeviceSettings& settings, IMessages& ui);
     // Sets the fields from the file; a missing or foreign file reads as all keys missing.
     // Forgets what the last read kept for writing back (DeviceSettings::ForgetRead).
     // `ui` receives the limit message of edt_gprstimeup while loading.
-    static void Load(const QString& path, DeviceSettings& settings, IUserInterface& ui);
+    static void Load(const QString& path, DeviceSettings& settings, IMessages& ui);
 
     // "setini" + "yyyy-mm-dd_hh-nn-ss", e.g. setini2026-12-07_03-10-36.
     static QString ProposedFileName(const QDateTime& now);

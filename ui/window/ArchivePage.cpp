@@ -8,16 +8,15 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include "protocol/session/DeviceSession.h"
-#include "ui/file/SettingsDiff.h"
+#include "protocol/Captions.h"
+#include "safety/SettingsDiff.h"
+#include "session/DeviceSession.h"
 #include "ui/file/SettingsFile.h"
 
 namespace r4t8 {
 
 namespace {
 
-const QString kCaption = QStringLiteral("R4T8报警器设置软件");
-const QString kQuestion = QStringLiteral("提示");
 const QString kConfirmKey = QStringLiteral("archive/confirmChanges");
 
 std::unique_ptr<QSettings> Preferences(const QString& file) {
@@ -27,7 +26,7 @@ std::unique_ptr<QSettings> Preferences(const QString& file) {
 
 }  // namespace
 
-ArchivePage::ArchivePage(DeviceSettings& settings, IUserInterface& ui, const QString& archiveRoot,
+ArchivePage::ArchivePage(DeviceSettings& settings, Reporting ui, const QString& archiveRoot,
                          const QString& preferencesFile, QWidget* parent)
     : QWidget(parent),
       m_settings(settings),
@@ -138,7 +137,7 @@ const BackupEntry* ArchivePage::Selected() {
     const QModelIndexList rows = m_table->selectionModel()->selectedRows();
     const int row = rows.isEmpty() ? -1 : rows.front().row();
     if (row < 0 || row >= static_cast<int>(m_entries.size())) {
-        m_ui.ShowMessage(QStringLiteral("请先选择一个备份"), kCaption, MsgButtons::Ok);
+        m_ui.messages.ShowMessage(QStringLiteral("请先选择一个备份"), kAppTitle, MsgButtons::Ok);
         return nullptr;
     }
     return &m_entries[static_cast<size_t>(row)];
@@ -149,24 +148,24 @@ std::optional<RawBlocks> ArchivePage::SelectedBlocks() {
     if (!entry) return std::nullopt;
     QString error;
     auto blocks = ConfigArchive::LoadBlocks(entry->BinPath(), error);
-    if (!blocks) m_ui.ShowMessage(error, kCaption, MsgButtons::Ok);
+    if (!blocks) m_ui.messages.ShowMessage(error, kAppTitle, MsgButtons::Ok);
     return blocks;
 }
 
 void ArchivePage::LoadSelected() {
     if (const BackupEntry* entry = Selected())
-        SettingsFile::Load(entry->IniPath(), m_settings, m_ui);
+        SettingsFile::Load(entry->IniPath(), m_settings, m_ui.messages);
 }
 
 void ArchivePage::RestoreSelected() {
     const auto blocks = SelectedBlocks();
     if (!blocks) return;
     if (!m_safe) {
-        m_ui.ShowMessage(QStringLiteral("请先连接控制器"), kCaption, MsgButtons::Ok);
+        m_ui.messages.ShowMessage(QStringLiteral("请先连接控制器"), kAppTitle, MsgButtons::Ok);
         return;
     }
-    if (m_ui.ShowMessage(QStringLiteral("是否将此备份恢复到控制器？"), kQuestion,
-                         MsgButtons::YesNo) != MsgAnswer::Yes)
+    if (m_ui.messages.ShowMessage(QStringLiteral("是否将此备份恢复到控制器？"), kQuestionCaption,
+                                  MsgButtons::YesNo) != MsgAnswer::Yes)
         return;
     m_safe->WriteBlocks(*blocks);
 }
@@ -176,15 +175,15 @@ void ArchivePage::CompareSelected() {
     if (!blocks) return;
     const WriteDiff diff = DiffWrite(*blocks, m_settings);
     if (diff.problem) {
-        m_ui.ShowMessage(diff.problem->label + QStringLiteral(" 的值无法写入"), kCaption,
-                         MsgButtons::Ok);
+        m_ui.messages.ShowMessage(diff.problem->label + QStringLiteral(" 的值无法写入"), kAppTitle,
+                                  MsgButtons::Ok);
         return;
     }
-    m_ui.ShowMessage(diff.changes.empty()
-                         ? QStringLiteral("窗口中的设置与此备份相同")
-                         : QStringLiteral("窗口与备份不同的设置（备份 → 窗口）：\n") +
-                               FormatChanges(diff.changes),
-                     kCaption, MsgButtons::Ok);
+    m_ui.messages.ShowMessage(diff.changes.empty()
+                                  ? QStringLiteral("窗口中的设置与此备份相同")
+                                  : QStringLiteral("窗口与备份不同的设置（备份 → 窗口）：\n") +
+                                        FormatChanges(diff.changes),
+                              kAppTitle, MsgButtons::Ok);
 }
 
 }  // namespace r4t8

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "config/DeviceSettings.h"
-#include "protocol/Interfaces.h"
-#include "ui/file/ConfigArchive.h"
-#include "ui/file/SafeWrite.h"
+#include "protocol/UserInterfaces.h"
+#include "safety/ConfigArchive.h"
+#include "safety/SafeWrite.h"
 
 class QCheckBox;
 class QPushButton;
@@ -27,7 +27,7 @@ class ArchivePage : public QWidget {
   public:
     // `archiveRoot` and `preferencesFile` empty: the user's data folder and the program's
     // own QSettings.
-    ArchivePage(DeviceSettings& settings, IUserInterface& ui, const QString& archiveRoot = {},
+    ArchivePage(DeviceSettings& settings, Reporting ui, const QString& archiveRoot = {},
                 const QString& preferencesFile = {}, QWidget* parent = nullptr);
     ~ArchivePage() override;
 
@@ -60,7 +60,7 @@ class ArchivePage : public QWidget {
     void SetPreference(bool on);
 
     DeviceSettings& m_settings;
-    IUserInterface& m_ui;
+    Reporting m_ui;
     ConfigArchive m_archive;
     QString m_preferencesFile;
     std::unique_ptr<SafeWrite> m_safe;

@@ -3,7 +3,7 @@
 
 #include <QString>
 
-#include "protocol/Interfaces.h"
+#include "protocol/UserInterfaces.h"
 
 class QWidget;
 

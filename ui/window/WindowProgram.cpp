@@ -1,6 +1,7 @@
 #include "ui/window/WindowProgram.h"
 
 #include "serial/PortList.h"
+#include "ui/window/WindowUserInterface.h"
 
 namespace r4t8 {
 

@@ -6,8 +6,8 @@
 
 #include "config/DeviceSettings.h"
 #include "protocol/QtTimeSource.h"
-#include "protocol/session/DeviceSession.h"
-#include "protocol/session/PortBinding.h"
+#include "session/DeviceSession.h"
+#include "session/PortBinding.h"
 #include "serial/PortWatcher.h"
 #include "serial/SerialComm.h"
 #include "ui/window/FileChooser.h"

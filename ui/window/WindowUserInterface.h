@@ -1,15 +1,24 @@
-// IUserInterface for the window: messages through the presenter, everything else onto the
-// window's controls.
+// The window as the session's front end: messages through the presenter, everything else onto
+// the window's controls.
 #pragma once
 
-#include "protocol/Interfaces.h"
+#include "operations/OperationViews.h"
+#include "protocol/Outcome.h"
+#include "protocol/UserInterfaces.h"
+#include "session/SessionControls.h"
 
 namespace r4t8 {
 
 class IMessagePresenter;
 class Tfrm_mset;
 
-class WindowUserInterface : public IUserInterface {
+class WindowUserInterface : public IMessages,
+                            public IProgress,
+                            public IOutcomes,
+                            public IFrameLog,
+                            public IOperationFields,
+                            public IExportHost,
+                            public ISessionControls {
   public:
     WindowUserInterface(Tfrm_mset& window, IMessagePresenter& presenter)
         : m_window(window), m_presenter(presenter) {}
@@ -23,6 +32,8 @@ class WindowUserInterface : public IUserInterface {
     void AppendSendLog(const QString& text) override;
     void AppendReceiveLogLine(const QString& line) override;
     void ProcessEvents() override;
+    // The window follows outcomes through the session's listeners.
+    void OperationFinished(Operation, Outcome) override {}
     void SetLoginEnabled(bool enabled) override;
     void SetDeviceControlsEnabled(bool enabled) override;
     void ShowDeviceTime(const QDateTime& time) override;

@@ -28,9 +28,6 @@
 
 namespace r4t8 {
 
-const char* const kAppTitle = "R4T8报警器设置软件";
-const char* const kWindowCaption = "R4T8报警器设置软件V1.19";
-
 namespace {
 
 constexpr int kRowHeight = 21;
@@ -293,7 +290,7 @@ Tfrm_mset::Tfrm_mset(DeviceSettings& settings, IMessagePresenter& presenter, QWi
       m_presenter(presenter),
       m_ui(std::make_unique<WindowUserInterface>(*this, presenter)) {
     setObjectName(QStringLiteral("frm_mset"));
-    setWindowTitle(QString::fromUtf8(kWindowCaption));
+    setWindowTitle(kAppTitle + QStringLiteral("V1.19"));
     setFixedSize(kClientWidth, kClientHeight);
     QFont font = this->font();
     font.setPointSize(9);
@@ -347,7 +344,7 @@ Tfrm_mset::Tfrm_mset(DeviceSettings& settings, IMessagePresenter& presenter, QWi
 
 Tfrm_mset::~Tfrm_mset() { m_settings.RemoveListener(m_listenerId); }
 
-IUserInterface& Tfrm_mset::UserInterface() { return *m_ui; }
+WindowUserInterface& Tfrm_mset::UserInterface() { return *m_ui; }
 
 void Tfrm_mset::BuildTopArea() {
     GroupBox1 = AddGroup(this, QString(), 13, 8, 228, 49, QStringLiteral("GroupBox1"));

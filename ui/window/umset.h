@@ -1,6 +1,6 @@
 // Tfrm_mset: the configuration tool's one window. It lays out every control under its
 // name, binds the settings controls to DeviceSettings, applies the input rules, and shows
-// what the session reports through its IUserInterface.
+// what the session reports through its front end.
 #pragma once
 
 #include <QDateTime>
@@ -14,9 +14,11 @@
 #include "operations/DirectOperations.h"
 #include "operations/HistorySeries.h"
 #include "operations/LivePoller.h"
-#include "protocol/Interfaces.h"
+#include "protocol/Captions.h"
+#include "protocol/UserInterfaces.h"
 #include "ui/window/MessagePresenter.h"
 #include "ui/window/SerialLink.h"
+#include "ui/window/WindowUserInterface.h"
 
 class QCheckBox;
 class QComboBox;
@@ -38,12 +40,8 @@ class ArchivePage;
 class DeviceSession;
 class IFileChooser;
 class StatusPanels;
-class WindowUserInterface;
 class ChartPage;
 class LiveChart;
-
-extern const char* const kAppTitle;       // "R4T8报警器设置软件"
-extern const char* const kWindowCaption;  // "R4T8报警器设置软件V1.19"
 
 class Tfrm_mset : public QWidget {
     Q_OBJECT
@@ -56,7 +54,7 @@ class Tfrm_mset : public QWidget {
     ~Tfrm_mset() override;
 
     // What the session and the settings record show the user through.
-    IUserInterface& UserInterface();
+    WindowUserInterface& UserInterface();
     DeviceSettings& Settings() { return m_settings; }
 
     // Window creation: the port list, the date pickers set to `now`, the grid captions, the
@@ -167,7 +165,6 @@ class Tfrm_mset : public QWidget {
     void BindField(const FieldSpec& spec);
     void UpdateControl(const QString& name);
     void ConnectLocalButtons();
-    void ConnectSessionButtons();
     std::vector<QWidget*> DeviceControls() const;
     RelayEnables CurrentRelayEnables() const;
     void ApplyRelayEnables(const RelayEnables& enables);

@@ -15,8 +15,9 @@
 #include <QTimeEdit>
 #include <algorithm>
 
+#include "operations/CurrentData.h"
 #include "operations/RelayRules.h"
-#include "protocol/session/DeviceSession.h"
+#include "session/DeviceSession.h"
 #include "ui/file/SettingsFile.h"
 #include "ui/window/ArchivePage.h"
 #include "ui/window/EditInputRules.h"
@@ -44,8 +45,6 @@ class BindingScope {
   private:
     int& m_depth;
 };
-
-QString Title() { return QString::fromUtf8(kAppTitle); }
 
 void AppendToEnd(QPlainTextEdit* memo, QString text) {
     text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
@@ -230,13 +229,9 @@ void Tfrm_mset::FormCreate(const std::vector<PortChoice>& ports, const QDateTime
     DateTimePicker4->setTime(now.time());
     m_settings.SensorTypeCodes() = {'C', 'F', 'B'};
 
-    const QStringList captions{
-        QStringLiteral("名称"),    QStringLiteral("传感器1"),    QStringLiteral("传感器2"),
-        QStringLiteral("传感器3"), QStringLiteral("传感器4"),    QStringLiteral("经度"),
-        QStringLiteral("纬度"),    QStringLiteral("速度"),       QStringLiteral("方向"),
-        QStringLiteral("GSM信息"), QStringLiteral("继电器状态"), QStringLiteral("电源状态")};
+    const QStringList captions = CurrentDataCaptions();
     for (int c = 0; c < captions.size(); ++c) strngrd_curdata->item(0, c)->setText(captions[c]);
-    strngrd_curdata->item(1, 0)->setText(QStringLiteral("数值"));
+    strngrd_curdata->item(1, 0)->setText(CurrentDataValueCaption());
     mmo1->clear();
 }
 
@@ -264,8 +259,8 @@ void Tfrm_mset::showEvent(QShowEvent* event) {
 }
 
 bool Tfrm_mset::FormCloseQuery() {
-    return m_ui->ShowMessage(QStringLiteral("是否退出程序"), QStringLiteral("提示"),
-                             MsgButtons::YesNo) != MsgAnswer::No;
+    return m_ui->ShowMessage(QStringLiteral("是否退出程序"), kQuestionCaption, MsgButtons::YesNo) !=
+           MsgAnswer::No;
 }
 
 void Tfrm_mset::closeEvent(QCloseEvent* event) {
@@ -292,14 +287,14 @@ void Tfrm_mset::btn8Click() {
     const bool opened = m_link && m_link->Open(name, reason);
     if (!opened) {
         // The reason stays in the status bar after the box is gone, so the user can act on it.
-        SetStatusText(2, reason);
-        m_ui->ShowMessage(QStringLiteral("串口打开失败"), Title());
+        SetStatusText(kStatusTextPanel, reason);
+        m_ui->ShowMessage(QStringLiteral("串口打开失败"), kAppTitle);
         btn8->setText(QStringLiteral("打开串口"));
         ShowLamp(false);
         return;
     }
     ++m_portState;
-    SetStatusText(2, QString());
+    SetStatusText(kStatusTextPanel, QString());
     SetLoginEnabled(true);
     btn8->setText(QStringLiteral("关闭串口"));
     ShowLamp(true);
@@ -318,8 +313,8 @@ void Tfrm_mset::ShowPortLost() {
 }
 
 void Tfrm_mset::ShowHangup(const QString& reason, bool stopped) {
-    SetStatusText(2, reason.isEmpty() ? QStringLiteral("串口已断开") : reason);
-    if (stopped) m_ui->ShowMessage(QStringLiteral("串口已断开，操作已停止"), Title());
+    SetStatusText(kStatusTextPanel, reason.isEmpty() ? QStringLiteral("串口已断开") : reason);
+    if (stopped) m_ui->ShowMessage(QStringLiteral("串口已断开，操作已停止"), kAppTitle);
 }
 
 void Tfrm_mset::SetLoginEnabled(bool enabled) { btn7->setEnabled(enabled); }
@@ -398,10 +393,10 @@ void Tfrm_mset::Edit12Change() {
 void Tfrm_mset::Button6Click() {
     pb_write->setVisible(true);
     pb_write->setValue(0);
-    SetStatusText(2, QStringLiteral("第一步"));
+    SetStatusText(kStatusTextPanel, QStringLiteral("第一步"));
     // Runs to the end without yielding, as the test button always did.
     for (int n = 0; n <= 30000; ++n) {
-        if (n % 2000 == 0) SetStatusText(2, QString::number(n));
+        if (n % 2000 == 0) SetStatusText(kStatusTextPanel, QString::number(n));
         SetProgress(n / 100);
     }
 }

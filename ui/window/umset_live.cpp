@@ -9,10 +9,9 @@
 #include <QPushButton>
 #include <QStyledItemDelegate>
 #include <QTabWidget>
-
 #include <algorithm>
 
-#include "protocol/session/DeviceSession.h"
+#include "session/DeviceSession.h"
 #include "ui/window/ChartPage.h"
 #include "ui/window/EditInputRules.h"
 #include "ui/window/KeyAcceptors.h"
@@ -68,8 +67,8 @@ void Tfrm_mset::BuildLivePages() {
         if (!m_poller) return;
         const int s = edt_live_interval->text().toInt();
         m_poller->SetIntervalSeconds(s > 0 ? s : LivePoller::kDefaultSeconds);
-        m_live.SetJoinLimitMs(std::max<int64_t>(LiveReadings::kDefaultJoinMs,
-                                                3000LL * m_poller->IntervalSeconds()));
+        m_live.SetJoinLimitMs(
+            std::max<int64_t>(LiveReadings::kDefaultJoinMs, 3000LL * m_poller->IntervalSeconds()));
     });
 
     m_chartPage = new ChartPage;
@@ -86,7 +85,8 @@ void Tfrm_mset::FillPortList(const std::vector<PortChoice>& ports) {
         const int i = cbox_com->count() - 1;
         cbox_com->setItemData(i, port.description, Qt::ToolTipRole);
         cbox_com->setItemData(i, port.label, kPortLabelRole);
-        widest = std::max(widest, metrics.horizontalAdvance(PortItemText(port.name, port.label)) + 24);
+        widest =
+            std::max(widest, metrics.horizontalAdvance(PortItemText(port.name, port.label)) + 24);
     }
     // The list may be wider than the combo, so that adapter names are not cut.
     cbox_com->view()->setMinimumWidth(widest);
@@ -152,7 +152,7 @@ void Tfrm_mset::OnLiveOutcome(Operation op, Outcome outcome) {
         } else if (outcome == Outcome::TimedOut && chk_live->isChecked()) {
             // A silent controller would otherwise bring up a time-out box every few seconds.
             chk_live->setChecked(false);
-            SetStatusText(2, QStringLiteral("定时查询已停止"));
+            SetStatusText(kStatusTextPanel, QStringLiteral("定时查询已停止"));
         }
     }
 }
@@ -160,8 +160,7 @@ void Tfrm_mset::OnLiveOutcome(Operation op, Outcome outcome) {
 void Tfrm_mset::ShowHistoryCharts(const HistoryTable& table) { m_chartPage->ShowHistory(table); }
 
 bool Tfrm_mset::LineBusy() const {
-    return MessageShowing() ||
-           (m_liveSession && m_liveSession->Sender().OutstandingCommand() != 0);
+    return MessageShowing() || (m_liveSession && m_liveSession->Sender().OutstandingCommand() != 0);
 }
 
 void Tfrm_mset::chk_liveClick() {
