@@ -184,35 +184,19 @@ std::array<QString, 9> RecordRowTexts(const HistoryRecord& r) {
     return t;
 }
 
-Outcome HistoryExport::Run(const HistoryTable& table, const std::function<bool()>& aborted,
-                           const ExportFolders& folders) {
-    m_report.progress.SetStatusText(kStatusTextPanel, kExporting);
-    m_report.progress.RepaintStatus();
+namespace {
 
-    QString folder = folders.preferred;
-    bool fellBack = false;
-    if (!WritableFolder(folder) && !folders.fallback.isEmpty() && QDir().mkpath(folders.fallback) &&
-        WritableFolder(folders.fallback)) {
-        folder = folders.fallback;
-        fellBack = true;
-        m_report.progress.SetStatusText(
-            kStatusTextPanel, kExporting + QStringLiteral("到") + QDir::toNativeSeparators(folder));
-        m_report.progress.RepaintStatus();
-    }
-    if (folder.isEmpty()) folder = QDir::currentPath();
-    const QString stamp = m_time.CurrentDateTime().toString(QStringLiteral("yyyy-MM-dd_hh-mm-ss"));
-    const QDir dir(folder);
-    m_workbookPath = dir.filePath(QStringLiteral("SAVE") + stamp + QStringLiteral(".xls"));
-    m_csvPath = dir.filePath(QStringLiteral("SAVE_CSV_") + stamp + QStringLiteral(".csv"));
-
+// Rows of the workbook and lines of the CSV, record by record; false as soon as `aborted` says
+// so (asked once per record, after the host has had its turn).
+bool WriteRows(const HistoryTable& table, const std::function<bool()>& aborted, IExportHost& host,
+               IProgress& progress, workbook::Workbook& book, QByteArray& csv) {
     const auto count = static_cast<int64_t>(table.size());
-    workbook::Workbook book;
     SetUpSheet(book.Sheet(0), true);
-    book.Sheet(0).Reserve(static_cast<size_t>(std::min<int64_t>(count, kRecordsPerSheet)) * 9,
-                          static_cast<size_t>(std::min<int64_t>(count, kRecordsPerSheet)) * 60);
+    book.Sheet(0).Reserve(
+        static_cast<size_t>(std::min<int64_t>(count, HistoryExport::kRecordsPerSheet)) * 9,
+        static_cast<size_t>(std::min<int64_t>(count, HistoryExport::kRecordsPerSheet)) * 60);
 
     GbkWriter gbk;
-    QByteArray csv;
     csv.reserve(static_cast<qsizetype>(count * 80 + 256));
     auto appendLine = [&](const std::array<QString, 9>& texts) {
         for (size_t c = 0; c < texts.size(); ++c) {
@@ -226,24 +210,20 @@ Outcome HistoryExport::Run(const HistoryTable& table, const std::function<bool()
     const int64_t step = count / 10;
     workbook::Worksheet* sheet = &book.Sheet(0);
     for (int64_t i = 0; i < count; ++i) {
-        m_host.ProcessEvents();
-        if (aborted && aborted()) {
-            book.Close();
-            m_report.outcomes.OperationFinished(Operation::HistoryExport, Outcome::Aborted);
-            return Outcome::Aborted;
-        }
+        host.ProcessEvents();
+        if (aborted && aborted()) return false;
         if (count < 10) {
-            m_report.progress.SetProgress(kProgressMax);
+            progress.SetProgress(kProgressMax);
         } else if ((i + 1) % step == 0) {
             // Counts not a multiple of 10 reach 80 before the end: the bar stops there.
-            m_report.progress.SetProgress(
+            progress.SetProgress(
                 static_cast<int>(std::min<int64_t>(kProgressMax, ((i + 1) * 8) / step)));
         }
-        const int64_t inSheet = i % kRecordsPerSheet;
+        const int64_t inSheet = i % HistoryExport::kRecordsPerSheet;
         if (i > 0 && inSheet == 0) {
             sheet = &book.AddSheet();
             SetUpSheet(*sheet, false);
-            const int64_t left = std::min<int64_t>(count - i, kRecordsPerSheet);
+            const int64_t left = std::min<int64_t>(count - i, HistoryExport::kRecordsPerSheet);
             sheet->Reserve(static_cast<size_t>(left) * 9, static_cast<size_t>(left) * 60);
         }
         const std::array<QString, 9> texts = RecordRowTexts(table[static_cast<size_t>(i)]);
@@ -252,19 +232,39 @@ Outcome HistoryExport::Run(const HistoryTable& table, const std::function<bool()
             if (!texts[c].isEmpty()) sheet->SetCell(row, static_cast<uint16_t>(c + 1), texts[c]);
         appendLine(texts);
     }
+    return true;
+}
 
-    auto fail = [&] {
+}  // namespace
+
+Outcome HistoryExport::Run(const HistoryTable& table, const std::function<bool()>& aborted,
+                           const ExportFolders& folders) {
+    m_report.progress.SetStatusText(kStatusTextPanel, kExporting);
+    m_report.progress.RepaintStatus();
+    bool fellBack = false;
+    const QString folder = ChooseFolder(folders, fellBack);
+    const QString stamp = m_time.CurrentDateTime().toString(QStringLiteral("yyyy-MM-dd_hh-mm-ss"));
+    const QDir dir(folder);
+    m_workbookPath = dir.filePath(QStringLiteral("SAVE") + stamp + QStringLiteral(".xls"));
+    m_csvPath = dir.filePath(QStringLiteral("SAVE_CSV_") + stamp + QStringLiteral(".csv"));
+
+    workbook::Workbook book;
+    QByteArray csv;
+    if (!WriteRows(table, aborted, m_host, m_report.progress, book, csv)) {
+        book.Close();
+        m_report.outcomes.OperationFinished(Operation::HistoryExport, Outcome::Aborted);
+        return Outcome::Aborted;
+    }
+    if (!book.SaveAs(m_workbookPath) || !workbook::ReplaceFile(m_csvPath, [&csv](QIODevice& out) {
+            return out.write(csv) == csv.size();
+        })) {
         book.Close();
         m_report.progress.SetStatusText(kStatusTextPanel, QString());
         m_report.progress.RepaintStatus();
         m_report.messages.ShowMessage(kSaveFailed, kAppTitle);
         m_report.outcomes.OperationFinished(Operation::HistoryExport, Outcome::Failed);
         return Outcome::Failed;
-    };
-    if (!book.SaveAs(m_workbookPath)) return fail();
-    if (!workbook::ReplaceFile(m_csvPath,
-                               [&csv](QIODevice& out) { return out.write(csv) == csv.size(); }))
-        return fail();
+    }
     book.Close();
 
     // Off the executable's folder the user is told where the files went.
@@ -274,23 +274,36 @@ Outcome HistoryExport::Run(const HistoryTable& table, const std::function<bool()
                                                           : QString());
     m_report.progress.RepaintStatus();
     m_report.messages.ShowMessage(QStringLiteral("导出历史数据成功"), kAppTitle);
-
-    if (m_report.messages.ShowMessage(QStringLiteral("是否打开保存的excel文件"), kQuestionCaption,
-                                      MsgButtons::OkCancel) == MsgAnswer::Ok) {
-        const int code = m_host.OpenWithDesktop(m_workbookPath);
-        if (code != 0)
-            m_report.messages.ShowMessage(
-                QStringLiteral("打开文件错误代码") + QString::number(code), kAppTitle);
-    }
-    if (m_report.messages.ShowMessage(QStringLiteral("是否打开保存的CSV文件?"), kQuestionCaption,
-                                      MsgButtons::OkCancel) == MsgAnswer::Ok) {
-        const int code = m_host.OpenWithDesktop(m_csvPath);
-        if (code != 0)
-            m_report.messages.ShowMessage(
-                QStringLiteral("打开文件错误代码:") + QString::number(code), kAppTitle);
-    }
+    OfferToOpen(m_workbookPath, QStringLiteral("是否打开保存的excel文件"),
+                QStringLiteral("打开文件错误代码"));
+    OfferToOpen(m_csvPath, QStringLiteral("是否打开保存的CSV文件?"),
+                QStringLiteral("打开文件错误代码:"));
     m_report.outcomes.OperationFinished(Operation::HistoryExport, Outcome::Succeeded);
     return Outcome::Succeeded;
+}
+
+QString HistoryExport::ChooseFolder(const ExportFolders& folders, bool& fellBack) {
+    QString folder = folders.preferred;
+    fellBack = false;
+    if (!WritableFolder(folder) && !folders.fallback.isEmpty() && QDir().mkpath(folders.fallback) &&
+        WritableFolder(folders.fallback)) {
+        folder = folders.fallback;
+        fellBack = true;
+        m_report.progress.SetStatusText(
+            kStatusTextPanel, kExporting + QStringLiteral("到") + QDir::toNativeSeparators(folder));
+        m_report.progress.RepaintStatus();
+    }
+    return folder.isEmpty() ? QDir::currentPath() : folder;
+}
+
+// The two error texts differ by a colon; users and their notes know both as they are.
+void HistoryExport::OfferToOpen(const QString& path, const QString& question,
+                                const QString& errorText) {
+    if (m_report.messages.ShowMessage(question, kQuestionCaption, MsgButtons::OkCancel) !=
+        MsgAnswer::Ok)
+        return;
+    const int code = m_host.OpenWithDesktop(path);
+    if (code != 0) m_report.messages.ShowMessage(errorText + QString::number(code), kAppTitle);
 }
 
 }  // namespace r4t8

@@ -52,6 +52,12 @@ class HistoryExport {
     const QString& CsvPath() const { return m_csvPath; }
 
   private:
+    // `folders.preferred`, or the fallback when that cannot be written (then said in the status
+    // bar); the current folder when both are empty.
+    QString ChooseFolder(const ExportFolders& folders, bool& fellBack);
+    // The Ok/Cancel question, and the desktop's failure code when opening fails.
+    void OfferToOpen(const QString& path, const QString& question, const QString& errorText);
+
     Reporting m_report;
     IExportHost& m_host;
     ITimeSource& m_time;
