@@ -2,7 +2,6 @@
 // window after a full read and of r4t8ctl read, what r4t8ctl costs while it waits, and the
 // demo simulator's start-up time.
 #include <benchmark/benchmark.h>
-
 #include <pty.h>
 #include <sys/resource.h>
 #include <sys/wait.h>

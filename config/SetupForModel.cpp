@@ -1,9 +1,9 @@
 #include "config/SetupForModel.h"
 
-#include "config/TextCodec.h"
-
 #include <algorithm>
 #include <cstring>
+
+#include "config/TextCodec.h"
 
 namespace r4t8 {
 

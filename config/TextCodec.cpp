@@ -10,7 +10,7 @@ namespace {
 
 // One converter per direction and thread; opening a converter is far dearer than using it.
 class Converter {
-public:
+  public:
     Converter(const char* to, const char* from) : m_cd(iconv_open(to, from)) {}
     ~Converter() {
         if (m_cd != reinterpret_cast<iconv_t>(-1)) iconv_close(m_cd);
@@ -32,7 +32,7 @@ public:
         return true;
     }
 
-private:
+  private:
     iconv_t m_cd;
 };
 

@@ -11,7 +11,6 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <cstddef>
 #include <cstdint>
 #include <vector>

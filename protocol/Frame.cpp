@@ -61,8 +61,8 @@ size_t UnescapeFrameInto(const uint8_t* body, size_t n, uint8_t* out) {
     while (i < n) {
         // Runs without an escape byte are copied whole.
         const void* hit = std::memchr(body + i, kEscapeByte, n - i);
-        const size_t run = hit ? static_cast<size_t>(static_cast<const uint8_t*>(hit) - body) - i
-                               : n - i;
+        const size_t run =
+            hit ? static_cast<size_t>(static_cast<const uint8_t*>(hit) - body) - i : n - i;
         std::memcpy(out + count, body + i, run);
         count += run;
         i += run;
@@ -147,11 +147,10 @@ Bytes BuildHistoryPageFrame(uint16_t page) {
 Bytes BuildCurrentDataFrame() { return BuildFrame(cmd_current_data, {}); }
 
 Bytes BuildRelayCloseFrame(uint16_t closeSeconds) {
-    return BuildFrameWithLength(
-        cmd_relay,
-        {0x01, 'C', static_cast<uint8_t>(closeSeconds & 0xFF),
-         static_cast<uint8_t>(closeSeconds >> 8)},
-        8);
+    return BuildFrameWithLength(cmd_relay,
+                                {0x01, 'C', static_cast<uint8_t>(closeSeconds & 0xFF),
+                                 static_cast<uint8_t>(closeSeconds >> 8)},
+                                8);
 }
 
 Bytes BuildRelayPulseFrame(uint16_t pulseSeconds, uint16_t intervalSeconds, uint8_t count) {

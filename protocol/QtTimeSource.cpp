@@ -1,8 +1,8 @@
 #include "QtTimeSource.h"
 
-#include <QTimer>
-
 #include <time.h>
+
+#include <QTimer>
 
 namespace r4t8 {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "session/DeviceSession.h"
 #include "serial/PortList.h"
+#include "session/DeviceSession.h"
 
 namespace r4t8 {
 

@@ -13,9 +13,9 @@
 #include "operations/CurrentData.h"
 #include "operations/DirectOperations.h"
 #include "protocol/CommandSender.h"
-#include "support/FakeUserInterface.h"
 #include "safety/ConfigArchive.h"
 #include "safety/SafeWrite.h"
+#include "support/FakeUserInterface.h"
 
 namespace r4t8::chaos {
 

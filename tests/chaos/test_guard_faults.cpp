@@ -9,10 +9,10 @@
 #include "FaultOptions.h"
 #include "config/BlockCodecs.h"
 #include "operations/HistoryPage.h"
-#include "support/Variants.h"
-#include "support/VirtualRig.h"
 #include "safety/ConfigArchive.h"
 #include "safety/SafeWrite.h"
+#include "support/Variants.h"
+#include "support/VirtualRig.h"
 
 using namespace r4t8;
 using namespace r4t8::matrix;

@@ -1,11 +1,8 @@
 // The allocation-free conversions and lookups must give exactly what the straightforward
 // ones (QString::toDouble, text rebuilt by digits, name scans) gave.
-#include "config/BlockCodecs.h"
-
 #include <gtest/gtest.h>
 
 #include <QStringList>
-
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -13,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "config/BlockCodecs.h"
 #include "config/DeviceSettings.h"
 #include "config/TextCodec.h"
 #include "protocol/Sender.h"
@@ -69,18 +67,95 @@ void ExpectSameAsReference(const QString& text) {
 }
 
 TEST(FloatValueParser, AgreesWithReferenceOnOddTexts) {
-    const QStringList texts{
-        "", " ", "\t", "0", "-0", "+0", "+1", "-1", "-.5", "+.5", ".5", "5.", ".", "-", "+",
-        "+-1", "--1", "1e3", "1E3", "1e+3", "1e-3", "1e", "1e+", "e3", ".e3", "1.e3", ".5e-2",
-        " 12.5 ", "\t-3.25\n", "1 2", "12,5", "0x10", "1f", "1d", "NAN", "nan", "NaN", " nan ",
-        "-NAN", "+NAN", "INF", "inf", "+inf", "-Inf", "INFINITY", "infinity", "IN", "1.5.2",
-        "999", "99999", "-999.99", "0.005", "0.015", "123456789", "16777217", "3.4028235e38",
-        "3.4028236e38", "3.5e38", "-3.5e38", "1e39", "1e308", "1e309", "-1e309", "1e-38",
-        "1e-45", "1e-46", "1e-300", "1e-310", "4e-320", "1e-400", "0e999999", "0.0e-999",
-        "1e99999999999999999999", "1e-99999999999999999999", "00000000000000000001.5",
-        "0.30000000000000004", "2.5000000000000000000000001", "9007199254740993",
-        "\u00A01.5", "1.5\u3000", "\u0131nf", "\u0131NF", "-\u0131nf", "n\u00E1n", "\uFF11",
-        "1\u0660", "\u2212" "1", "1e\u0033"};
+    const QStringList texts{"",
+                            " ",
+                            "\t",
+                            "0",
+                            "-0",
+                            "+0",
+                            "+1",
+                            "-1",
+                            "-.5",
+                            "+.5",
+                            ".5",
+                            "5.",
+                            ".",
+                            "-",
+                            "+",
+                            "+-1",
+                            "--1",
+                            "1e3",
+                            "1E3",
+                            "1e+3",
+                            "1e-3",
+                            "1e",
+                            "1e+",
+                            "e3",
+                            ".e3",
+                            "1.e3",
+                            ".5e-2",
+                            " 12.5 ",
+                            "\t-3.25\n",
+                            "1 2",
+                            "12,5",
+                            "0x10",
+                            "1f",
+                            "1d",
+                            "NAN",
+                            "nan",
+                            "NaN",
+                            " nan ",
+                            "-NAN",
+                            "+NAN",
+                            "INF",
+                            "inf",
+                            "+inf",
+                            "-Inf",
+                            "INFINITY",
+                            "infinity",
+                            "IN",
+                            "1.5.2",
+                            "999",
+                            "99999",
+                            "-999.99",
+                            "0.005",
+                            "0.015",
+                            "123456789",
+                            "16777217",
+                            "3.4028235e38",
+                            "3.4028236e38",
+                            "3.5e38",
+                            "-3.5e38",
+                            "1e39",
+                            "1e308",
+                            "1e309",
+                            "-1e309",
+                            "1e-38",
+                            "1e-45",
+                            "1e-46",
+                            "1e-300",
+                            "1e-310",
+                            "4e-320",
+                            "1e-400",
+                            "0e999999",
+                            "0.0e-999",
+                            "1e99999999999999999999",
+                            "1e-99999999999999999999",
+                            "00000000000000000001.5",
+                            "0.30000000000000004",
+                            "2.5000000000000000000000001",
+                            "9007199254740993",
+                            "\u00A01.5",
+                            "1.5\u3000",
+                            "\u0131nf",
+                            "\u0131NF",
+                            "-\u0131nf",
+                            "n\u00E1n",
+                            "\uFF11",
+                            "1\u0660",
+                            "\u2212"
+                            "1",
+                            "1e\u0033"};
     for (const QString& t : texts) ExpectSameAsReference(t);
 }
 
@@ -161,9 +236,23 @@ QString ReferenceFloatText(float value) {
 }
 
 TEST(FloatTextFormat, AgreesWithDigitByDigitText) {
-    const std::vector<float> fixed{0.0f, -0.0f, 0.004f, 0.005f, -0.004f, -0.005f, 1.0f,
-                                   999.0f, 99999.0f, -12.345f, 1e17f, 1.8e17f, 1.9e17f,
-                                   1e18f, 3.4028235e38f, -3.4028235e38f, 1e-45f,
+    const std::vector<float> fixed{0.0f,
+                                   -0.0f,
+                                   0.004f,
+                                   0.005f,
+                                   -0.004f,
+                                   -0.005f,
+                                   1.0f,
+                                   999.0f,
+                                   99999.0f,
+                                   -12.345f,
+                                   1e17f,
+                                   1.8e17f,
+                                   1.9e17f,
+                                   1e18f,
+                                   3.4028235e38f,
+                                   -3.4028235e38f,
+                                   1e-45f,
                                    std::numeric_limits<float>::infinity(),
                                    -std::numeric_limits<float>::infinity(),
                                    std::numeric_limits<float>::quiet_NaN()};
@@ -186,9 +275,22 @@ TEST(DigitValueFastPath, AgreesWithEncodedBytes) {
             return int64_t{0};
         return static_cast<int64_t>(value);
     };
-    const QStringList texts{"", "0", "7", "99", "9999", "12a", "-1", " 5", "\u00FF",
-                            "\u00E9" "1", "\u4E2D", "1\u4E2D", QString(25, '9'),
-                            "922337203685477580", "9223372036854775807"};
+    const QStringList texts{"",
+                            "0",
+                            "7",
+                            "99",
+                            "9999",
+                            "12a",
+                            "-1",
+                            " 5",
+                            "\u00FF",
+                            "\u00E9"
+                            "1",
+                            "\u4E2D",
+                            "1\u4E2D",
+                            QString(25, '9'),
+                            "922337203685477580",
+                            "9223372036854775807"};
     for (const QString& t : texts) EXPECT_EQ(DigitValue(t), reference(t)) << t.toStdString();
 }
 
@@ -212,10 +314,9 @@ TEST(DeviceSettingsLookup, Latin1TextBehavesAsSetText) {
     const Case cases[] = {
         {"edt_Sensor1_SLow", "1.00", "1.00"},  // unchanged edit
         {"edt_Sensor1_SLow", "1.00", "2.00"},  // changed edit
-        {"edt_Sensor1_SLow", "1.00", ""},
-        {"edt_port", "8000", "8000"},
-        {"cbb_mode", nullptr, "TCP"},  // combo with that item selected: becomes typed text
-        {"cbb_mode", "UDP", "UDP"},    // combo already holding typed text
+        {"edt_Sensor1_SLow", "1.00", ""},     {"edt_port", "8000", "8000"},
+        {"cbb_mode", nullptr, "TCP"},     // combo with that item selected: becomes typed text
+        {"cbb_mode", "UDP", "UDP"},       // combo already holding typed text
         {"edt_gprstimeup", "", "99999"},  // limit rule shortens it
         {"no_such_control", nullptr, "1"},
     };

@@ -1,9 +1,8 @@
-#include "config/DeviceSettings.h"
-
 #include <gtest/gtest.h>
 
 #include <set>
 
+#include "config/DeviceSettings.h"
 #include "tests/support/FakeUserInterface.h"
 
 namespace r4t8 {

@@ -1,6 +1,6 @@
-#include "config/SetupForModel.h"
-
 #include <gtest/gtest.h>
+
+#include "config/SetupForModel.h"
 
 namespace r4t8 {
 namespace {

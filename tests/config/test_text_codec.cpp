@@ -1,8 +1,8 @@
-#include "config/TextCodec.h"
-
 #include <gtest/gtest.h>
 
 #include <random>
+
+#include "config/TextCodec.h"
 
 namespace r4t8 {
 namespace {

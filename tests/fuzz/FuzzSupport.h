@@ -8,13 +8,12 @@
 namespace r4t8::fuzz {
 
 // A property every input must keep; breaking it is a finding, so abort with its text.
-#define R4T8_FUZZ_CHECK(cond)                                                              \
-    do {                                                                                   \
-        if (!(cond)) {                                                                     \
-            std::fprintf(stderr, "fuzz check failed: %s (%s:%d)\n", #cond, __FILE__,       \
-                         __LINE__);                                                        \
-            std::abort();                                                                  \
-        }                                                                                  \
+#define R4T8_FUZZ_CHECK(cond)                                                                   \
+    do {                                                                                        \
+        if (!(cond)) {                                                                          \
+            std::fprintf(stderr, "fuzz check failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
+            std::abort();                                                                       \
+        }                                                                                       \
     } while (0)
 
 // Counts nesting so re-entrant steps stay bounded.

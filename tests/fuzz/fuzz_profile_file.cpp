@@ -17,8 +17,8 @@ namespace {
 // Names and values from a small plain alphabet, so that what was written must read back
 // exactly; the file around them is arbitrary.
 QString PlainName(FuzzedDataProvider& fdp) {
-    static const char* const kNames[] = {"COM", "TEL", "gprs", "Other", "SENSOR1", "a", "B", "setPwd",
-                                         "tel1", "x y"};
+    static const char* const kNames[] = {"COM", "TEL", "gprs",   "Other", "SENSOR1",
+                                         "a",   "B",   "setPwd", "tel1",  "x y"};
     return QString::fromLatin1(kNames[fdp.ConsumeIntegralInRange<int>(0, 9)]);
 }
 

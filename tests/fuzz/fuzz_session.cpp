@@ -25,11 +25,10 @@ using namespace r4t8;
 
 namespace {
 
-constexpr uint8_t kCodes[] = {cmd_login,         cmd_write_block,   cmd_read_block,
-                              cmd_erase_block,   cmd_write_done,    cmd_factory_reset,
-                              cmd_history_count, cmd_history_page,  cmd_current_data,
-                              cmd_relay,         cmd_debug_mode,    cmd_debug_data,
-                              cmd_set_time,      cmd_get_time};
+constexpr uint8_t kCodes[] = {
+    cmd_login,         cmd_write_block,   cmd_read_block,   cmd_erase_block,  cmd_write_done,
+    cmd_factory_reset, cmd_history_count, cmd_history_page, cmd_current_data, cmd_relay,
+    cmd_debug_mode,    cmd_debug_data,    cmd_set_time,     cmd_get_time};
 
 struct Harness {
     explicit Harness(FuzzedDataProvider& provider, const QString& exportDir) : fdp(provider) {
@@ -73,7 +72,8 @@ struct Harness {
 
     QDate Date() {
         return QDate(2000 + fdp.ConsumeIntegralInRange<int>(0, 130),
-                     fdp.ConsumeIntegralInRange<int>(1, 12), fdp.ConsumeIntegralInRange<int>(1, 28));
+                     fdp.ConsumeIntegralInRange<int>(1, 12),
+                     fdp.ConsumeIntegralInRange<int>(1, 28));
     }
 
     void Step() {
@@ -97,16 +97,26 @@ struct Harness {
                 Feed(EscapeFrame(BuildReplyFrame(code ? code : cmd_debug_data, Payload())));
                 break;
             }
-            case 4: session.btn7Click(Text()); break;
-            case 5: session.Config().btn_loadClick(); break;
-            case 6: session.Config().btn_downClick(); break;
+            case 4:
+                session.btn7Click(Text());
+                break;
+            case 5:
+                session.Config().btn_loadClick();
+                break;
+            case 6:
+                session.Config().btn_downClick();
+                break;
             case 7: {
                 const QDate from = Date();
                 session.History().Button1Click(from, fdp.ConsumeBool() ? from : Date());
                 break;
             }
-            case 8: session.Operations().btn_inquire_curdatClick(); break;
-            case 9: session.Operations().btn_acquiretimeClick(); break;
+            case 8:
+                session.Operations().btn_inquire_curdatClick();
+                break;
+            case 9:
+                session.Operations().btn_acquiretimeClick();
+                break;
             case 10:
                 if (fdp.ConsumeBool())
                     session.Operations().Button5Click();
@@ -128,14 +138,21 @@ struct Harness {
             }
             case 12:
                 if (fdp.ConsumeBool())
-                    session.Operations().Button4Click(Date(), QTime(fdp.ConsumeIntegralInRange<int>(0, 23),
-                                                                   fdp.ConsumeIntegralInRange<int>(0, 59), 0));
+                    session.Operations().Button4Click(
+                        Date(), QTime(fdp.ConsumeIntegralInRange<int>(0, 23),
+                                      fdp.ConsumeIntegralInRange<int>(0, 59), 0));
                 else
                     session.Operations().btn_setcurtimeClick();
                 break;
-            case 13: session.Operations().btn_industrialClick(); break;
-            case 14: session.btn_stopClick(); break;
-            case 15: time.Advance(fdp.ConsumeIntegralInRange<int>(0, 6000)); break;
+            case 13:
+                session.Operations().btn_industrialClick();
+                break;
+            case 14:
+                session.btn_stopClick();
+                break;
+            case 15:
+                time.Advance(fdp.ConsumeIntegralInRange<int>(0, 6000));
+                break;
             case 16: {  // the user edits a field, so the write sequence meets any value
                 const auto& specs = settings.Specs();
                 const FieldSpec& f = specs[fdp.ConsumeIntegralInRange<size_t>(0, specs.size() - 1)];
@@ -145,7 +162,9 @@ struct Harness {
                     settings.SetIndex(f.name, fdp.ConsumeIntegralInRange<int>(-1, 4));
                 break;
             }
-            case 17: ui.answers.push_back(fdp.ConsumeBool() ? MsgAnswer::Yes : MsgAnswer::No); break;
+            case 17:
+                ui.answers.push_back(fdp.ConsumeBool() ? MsgAnswer::Yes : MsgAnswer::No);
+                break;
         }
     }
 

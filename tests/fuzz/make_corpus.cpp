@@ -38,7 +38,9 @@ QByteArray B(const Bytes& b) {
     return QByteArray(reinterpret_cast<const char*>(b.data()), static_cast<qsizetype>(b.size()));
 }
 
-Bytes Line(uint8_t command, const Bytes& payload) { return EscapeFrame(BuildReplyFrame(command, payload)); }
+Bytes Line(uint8_t command, const Bytes& payload) {
+    return EscapeFrame(BuildReplyFrame(command, payload));
+}
 
 }  // namespace
 
@@ -67,8 +69,10 @@ int main(int argc, char** argv) {
     const Bytes current = reply(cmd_current_data, {});
     const Bytes clock = reply(cmd_get_time, {});
     std::vector<Bytes> blocks;
-    for (uint32_t a : {kPhoneBlockAddress, kSensorBlockAddress, kGprsBlockAddress, kSystemBlockAddress})
-        blocks.push_back(reply(cmd_read_block, {static_cast<uint8_t>(a), static_cast<uint8_t>(a >> 8), 0, 0}));
+    for (uint32_t a :
+         {kPhoneBlockAddress, kSensorBlockAddress, kGprsBlockAddress, kSystemBlockAddress})
+        blocks.push_back(
+            reply(cmd_read_block, {static_cast<uint8_t>(a), static_cast<uint8_t>(a >> 8), 0, 0}));
 
     Write("fuzz_login", "r4t1", B(login));
     for (const char* model : {"R4T2", "R4T4", "R4T8", "X"}) {
@@ -154,9 +158,11 @@ int main(int argc, char** argv) {
         if (!f.open(QIODevice::ReadOnly)) return 1;
         files.emplace_back(name, f.readAll());
     }
-    files.emplace_back("small", QByteArray("[COM]\r\nsetPwd=5807\r\n[TEL]\r\ntel1=13800000000\r\n"));
+    files.emplace_back("small",
+                       QByteArray("[COM]\r\nsetPwd=5807\r\n[TEL]\r\ntel1=13800000000\r\n"));
     files.emplace_back("utf8", QByteArray("\xEF\xBB\xBF[OTHER]\nname=\xE6\xB5\x8B\xE8\xAF\x95\n"));
-    files.emplace_back("gbk", QByteArray("[GPRS]\r\napn=\xB2\xE2\xCA\xD4\r\n; note\r\nip = \"1.2.3.4\"\r\n"));
+    files.emplace_back(
+        "gbk", QByteArray("[GPRS]\r\napn=\xB2\xE2\xCA\xD4\r\n; note\r\nip = \"1.2.3.4\"\r\n"));
     for (const auto& [name, bytes] : files) {
         Write("fuzz_settings_load", name, bytes);
         Write("fuzz_profile_file", name, bytes + QByteArray(1, '\x03'));

@@ -5,7 +5,6 @@
 //
 // Usage: matrix_soak [CYCLES] [SEED] [DROP_RATE] [DUPLICATE_RATE]
 #include <QCoreApplication>
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -110,9 +109,10 @@ int main(int argc, char** argv) {
         if (rig.hungUp) break;
     }
     const long rssEnd = ResidentKiB();
-    std::printf("soak: %d cycles, %d ok, %d failed, %ld wrong bytes; rss start %ld KiB, after 10 "
-                "cycles %ld KiB, end %ld KiB; %llu early replies dropped\n",
-                okCycles + failedCycles, okCycles, failedCycles, wrongBytes, rssStart, rssAfter10,
-                rssEnd, static_cast<unsigned long long>(rig.session.Commands().EarlyReplies()));
+    std::printf(
+        "soak: %d cycles, %d ok, %d failed, %ld wrong bytes; rss start %ld KiB, after 10 "
+        "cycles %ld KiB, end %ld KiB; %llu early replies dropped\n",
+        okCycles + failedCycles, okCycles, failedCycles, wrongBytes, rssStart, rssAfter10, rssEnd,
+        static_cast<unsigned long long>(rig.session.Commands().EarlyReplies()));
     return wrongBytes == 0 ? 0 : 1;
 }

@@ -52,12 +52,9 @@ INSTANTIATE_TEST_SUITE_P(
                "A5 08 00 18 01 00 01 00 01 43 0A 00 8F FF A5"},
         Vector{"relay pulse 3 1 5", BuildRelayPulseFrame(3, 1, 5),
                "A5 0B 00 18 01 00 01 00 01 50 03 00 01 00 05 80 FF A5"},
-        Vector{"relay release", BuildRelayReleaseFrame(),
-               "A5 06 00 18 01 00 01 00 01 4F 8F FF A5"},
-        Vector{"debug on", BuildDebugModeFrame(true),
-               "A5 06 00 20 01 00 01 00 01 D6 FF A5"},
-        Vector{"debug off", BuildDebugModeFrame(false),
-               "A5 06 00 20 01 00 01 00 00 D7 FF A5"},
+        Vector{"relay release", BuildRelayReleaseFrame(), "A5 06 00 18 01 00 01 00 01 4F 8F FF A5"},
+        Vector{"debug on", BuildDebugModeFrame(true), "A5 06 00 20 01 00 01 00 01 D6 FF A5"},
+        Vector{"debug off", BuildDebugModeFrame(false), "A5 06 00 20 01 00 01 00 00 D7 FF A5"},
         Vector{"factory reset", BuildFactoryResetFrame(), "A5 05 00 14 01 00 01 00 E4 FF A5"}));
 
 TEST(Frame, SizesOfEveryRequest) {
@@ -123,10 +120,9 @@ TEST(Unescape, TableOfSequences) {
         const char* in;
         const char* out;
     } cases[] = {
-        {"AA 05", "A5"},         {"AA 0A", "AA"},
-        {"01 AA 05 02", "01 A5 02"},
-        {"AA 33 05", "A5"},      // a stray byte after AA is dropped and the flag stays
-        {"AA", ""},              {"10 20 30", "10 20 30"},
+        {"AA 05", "A5"},    {"AA 0A", "AA"},          {"01 AA 05 02", "01 A5 02"},
+        {"AA 33 05", "A5"},  // a stray byte after AA is dropped and the flag stays
+        {"AA", ""},         {"10 20 30", "10 20 30"},
     };
     for (const auto& c : cases) EXPECT_EQ(UnescapeFrame(Hex(c.in)), Hex(c.out)) << c.in;
 }

@@ -2,8 +2,8 @@
 // for the requests those tests send, both must answer alike and end with the same memory.
 #include <gtest/gtest.h>
 
-#include "tests/support/FakeController.h"
 #include "SimController.h"
+#include "tests/support/FakeController.h"
 
 namespace r4t8 {
 namespace {

@@ -1,9 +1,9 @@
 // The raw read and write of the configuration sequences, on a recording sender.
 #include <gtest/gtest.h>
 
+#include "config/ConfigSequences.h"
 #include "tests/support/FakeUserInterface.h"
 #include "tests/support/RecordingSender.h"
-#include "config/ConfigSequences.h"
 
 namespace r4t8 {
 namespace {

@@ -5,10 +5,10 @@
 #include <QTemporaryDir>
 #include <fstream>
 
+#include "safety/SafeWrite.h"
+#include "tests/support/FakeController.h"
 #include "tests/support/FakeTimeSource.h"
 #include "tests/support/FakeUserInterface.h"
-#include "tests/support/FakeController.h"
-#include "safety/SafeWrite.h"
 
 namespace r4t8 {
 namespace {

@@ -1,20 +1,18 @@
 // A pseudo-terminal that plays the device, and helpers to pump the owner's event loop.
 #pragma once
 
-#include <QByteArray>
-#include <QCoreApplication>
-#include <QDir>
-#include <QString>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QDir>
+#include <QString>
 #include <chrono>
 #include <functional>
-
-#include <gtest/gtest.h>
 
 namespace r4t8::testing {
 
@@ -38,10 +36,12 @@ inline void PumpFor(int ms) {
     }
 }
 
-inline int CountEntries(const char* dir) { return static_cast<int>(QDir(QString::fromLatin1(dir)).count()) - 2; }
+inline int CountEntries(const char* dir) {
+    return static_cast<int>(QDir(QString::fromLatin1(dir)).count()) - 2;
+}
 
 class Pty {
-public:
+  public:
     Pty() {
         char name[256] = {};
         if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
@@ -104,7 +104,7 @@ public:
         return out;
     }
 
-private:
+  private:
     int m_master = -1;
     int m_slave = -1;
     QString m_path;

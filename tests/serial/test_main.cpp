@@ -1,7 +1,7 @@
 // The port delivers its events through the Qt event loop, so the tests need an application.
-#include <QCoreApplication>
-
 #include <gtest/gtest.h>
+
+#include <QCoreApplication>
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);

@@ -11,14 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "serial/PtyFixture.h"
 #include "config/DeviceSettings.h"
 #include "protocol/CommandSender.h"
 #include "protocol/Frame.h"
 #include "protocol/QtTimeSource.h"
+#include "serial/PtyFixture.h"
+#include "serial/SerialComm.h"
 #include "session/DeviceSession.h"
 #include "session/PortBinding.h"
-#include "serial/SerialComm.h"
 #include "support/FakeUserInterface.h"
 
 namespace r4t8 {

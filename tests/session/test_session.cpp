@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "tests/protocol/ProtocolTestUtil.h"
 #include "config/DeviceSettings.h"
 #include "protocol/CommandSender.h"
 #include "protocol/FrameReceiver.h"
 #include "session/DeviceSession.h"
+#include "tests/protocol/ProtocolTestUtil.h"
 #include "tests/support/FakeTimeSource.h"
 #include "tests/support/FakeUserInterface.h"
 

@@ -36,7 +36,7 @@ struct SimLogEntry {
 };
 
 class SimProcess {
-public:
+  public:
 #ifdef R4T8_SIM_PATH
     SimProcess() : SimProcess(R4T8_SIM_PATH) {}
 #endif
@@ -215,12 +215,11 @@ public:
         return WaitExit(timeoutMs).value_or(-1);
     }
 
-private:
+  private:
     using Clock = std::chrono::steady_clock;
     static int RemainingMs(Clock::time_point deadline) {
         return static_cast<int>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
-                .count());
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
     }
 
     std::string m_program;

@@ -10,9 +10,9 @@
 #include "config/DeviceSettings.h"
 #include "protocol/QtTimeSource.h"
 #include "safety/SafeWrite.h"
+#include "serial/SerialComm.h"
 #include "session/DeviceSession.h"
 #include "session/PortBinding.h"
-#include "serial/SerialComm.h"
 
 namespace r4t8::ctl {
 

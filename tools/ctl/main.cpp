@@ -1,7 +1,6 @@
 // r4t8ctl: the configuration tool without a window, for scripted provisioning.
 #include <QCoreApplication>
 #include <QStringList>
-
 #include <cstdio>
 
 #include "CtlApp.h"

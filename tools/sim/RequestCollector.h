@@ -12,14 +12,14 @@ namespace r4t8::sim {
 
 // One frame as collected between two delimiters.
 struct CollectedFrame {
-    Bytes line;   // as received, both delimiters included (escaped)
-    Bytes raw;    // A5, the unescaped body, A5; empty when the frame overflowed
+    Bytes line;  // as received, both delimiters included (escaped)
+    Bytes raw;   // A5, the unescaped body, A5; empty when the frame overflowed
     bool overflow = false;
 };
 
 // Collects frames between 0xA5 delimiters into a bounded buffer.
 class RequestCollector {
-public:
+  public:
     // Longest line form a request can take (the write frame, every inner byte escaped) with
     // room to spare; anything longer is dropped.
     static constexpr size_t kMaxLineBytes = 2 * kMaxEscapedFrame;
@@ -29,7 +29,7 @@ public:
 
     bool Collecting() const { return m_collecting; }
 
-private:
+  private:
     bool m_collecting = false;
     bool m_discarding = false;
     Bytes m_line;

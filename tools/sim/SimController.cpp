@@ -15,9 +15,9 @@ uint32_t Le32(const uint8_t* p) {
 uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 void PutItem(Bytes& out, uint8_t type, uint8_t channel, uint32_t value) {
-    out.insert(out.end(), {type, channel, static_cast<uint8_t>(value),
-                           static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value >> 16),
-                           static_cast<uint8_t>(value >> 24)});
+    out.insert(out.end(),
+               {type, channel, static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)});
 }
 
 void PutFloat(Bytes& out, uint8_t type, uint8_t channel, float f) {
@@ -101,7 +101,8 @@ Bytes SimController::RefusalPayload(uint8_t command) {
 
 Bytes SimController::HandleLogin(const Bytes& p) const {
     uint8_t expected[4] = {0, 0, 0, 0};
-    std::memcpy(expected, m_settings.password.data(), std::min<size_t>(4, m_settings.password.size()));
+    std::memcpy(expected, m_settings.password.data(),
+                std::min<size_t>(4, m_settings.password.size()));
     if (!std::equal(p.begin(), p.end(), expected)) return Status(false);
     Bytes out = {1};
     out.insert(out.end(), m_settings.model.begin(), m_settings.model.end());
@@ -169,7 +170,8 @@ bool SimController::RelayClosed(int64_t monoMs) const {
         case 'C':
             return t < static_cast<int64_t>(m_closeSeconds) * 1000;
         case 'P': {
-            const int64_t period = (static_cast<int64_t>(m_pulseSeconds) + m_intervalSeconds) * 1000;
+            const int64_t period =
+                (static_cast<int64_t>(m_pulseSeconds) + m_intervalSeconds) * 1000;
             if (period <= 0 || t >= period * m_pulseCount) return false;
             return t % period < static_cast<int64_t>(m_pulseSeconds) * 1000;
         }

@@ -27,7 +27,7 @@ struct Moment {
 };
 
 class SimController {
-public:
+  public:
     explicit SimController(ControllerSettings settings);
 
     // The reply payload to a request, or nothing for a request that gets no answer (an
@@ -57,7 +57,7 @@ public:
     int WritesStored() const { return m_writes; }
     int WriteDoneCount() const { return m_writeDone; }
 
-private:
+  private:
     Bytes Status(bool ok) const { return {static_cast<uint8_t>(ok ? 1 : 0)}; }
     Bytes HandleLogin(const Bytes& p) const;
     Bytes ReadBlock(uint32_t address) const;

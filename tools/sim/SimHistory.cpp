@@ -8,9 +8,9 @@ namespace r4t8::sim {
 namespace {
 
 void PutItem(Bytes& out, uint8_t type, uint8_t channel, uint32_t value) {
-    out.insert(out.end(), {type, channel, static_cast<uint8_t>(value),
-                           static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value >> 16),
-                           static_cast<uint8_t>(value >> 24)});
+    out.insert(out.end(),
+               {type, channel, static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)});
 }
 
 uint32_t FloatBits(float f) {
@@ -38,7 +38,8 @@ Bytes EncodeHistoryRecord(const HistoryEntry& e) {
         if (e.sensors[ch]) PutItem(out, 0x01, ch, FloatBits(*e.sensors[ch]));
     }
     if (e.gps) {
-        for (uint8_t k = 0; k < 4; ++k) PutItem(out, 0x50, static_cast<uint8_t>(0x50 + k), (*e.gps)[k]);
+        for (uint8_t k = 0; k < 4; ++k)
+            PutItem(out, 0x50, static_cast<uint8_t>(0x50 + k), (*e.gps)[k]);
     }
     return out;
 }
@@ -69,18 +70,16 @@ void SimHistory::Generate(const QDate& today) {
         const int count = 1 + (doy * 7) % 6;
         for (int i = 0; i < count; ++i) {
             HistoryEntry e;
-            e.time = QDateTime(day, QTime(i * 4, (doy * 13 + i * 7) % 60, (i * 11) % 60),
-                               Qt::UTC);
+            e.time = QDateTime(day, QTime(i * 4, (doy * 13 + i * 7) % 60, (i * 11) % 60), Qt::UTC);
             for (int k = 0; k < 4; ++k) {
                 if (k == 3 && doy % 3 == 0) continue;
                 e.sensors[k] = static_cast<float>(10 * k + doy % 10) + 0.5f * static_cast<float>(i);
             }
             if ((doy + i) % 5 != 0) {
-                e.gps = std::array<uint32_t, 4>{
-                    static_cast<uint32_t>(116397128 + doy * 100 + i),
-                    static_cast<uint32_t>(39916527 + doy * 50 + i),
-                    static_cast<uint32_t>((doy * 3 + i) % 1200),
-                    static_cast<uint32_t>((doy * 37 + i * 90) % 3600)};
+                e.gps = std::array<uint32_t, 4>{static_cast<uint32_t>(116397128 + doy * 100 + i),
+                                                static_cast<uint32_t>(39916527 + doy * 50 + i),
+                                                static_cast<uint32_t>((doy * 3 + i) % 1200),
+                                                static_cast<uint32_t>((doy * 37 + i * 90) % 3600)};
             }
             Add(e);
         }

@@ -3,7 +3,6 @@
 
 #include <QDate>
 #include <QDateTime>
-
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -29,13 +28,13 @@ constexpr size_t kPagePayloadLimit = 256;
 
 // Holds the records and answers the count and page requests of one query at a time.
 class SimHistory {
-public:
+  public:
     void Clear();
     void Add(const HistoryEntry& entry);
     // Replaces the records, kept in time order.
     void Replace(std::vector<HistoryEntry> entries);
-    // Replaces the records with a deterministic set: every day of 2014, and the days from 45 before `today` to the day
-    // after it, one to six records a day with varying items.
+    // Replaces the records with a deterministic set: every day of 2014, and the days from 45 before
+    // `today` to the day after it, one to six records a day with varying items.
     void Generate(const QDate& today);
     size_t Size() const { return m_entries.size(); }
 
@@ -51,7 +50,7 @@ public:
     // A page beyond the count is the terminator alone.
     Bytes Page(uint16_t page) const;
 
-private:
+  private:
     std::vector<HistoryEntry> m_entries;
     std::optional<int> m_forcedPages;
     std::vector<Bytes> m_pages;

@@ -17,8 +17,8 @@ bool ParseInt(const std::string& text, long lo, long hi, int& out) {
     return true;
 }
 
-const char* const kValueOptions[] = {"link",  "device",        "log",          "memory",
-                                     "factory-memory", "password", "model", "version-text",
+const char* const kValueOptions[] = {"link",           "device",        "log",   "memory",
+                                     "factory-memory", "password",      "model", "version-text",
                                      "history-pages",  "debug-interval"};
 
 bool TakesValue(const std::string& name) {

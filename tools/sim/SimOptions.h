@@ -13,11 +13,11 @@ namespace r4t8::sim {
 struct SimOptions {
     bool help = false;
     bool version = false;
-    std::string link;        // symlink to the pty slave
-    std::string device;      // serve this tty instead of a new pty
-    std::string logFile;     // frame log; standard error when empty
-    std::string memoryFile;  // initial memory image (65536 bytes)
-    std::string factoryFile; // image that a factory reset restores (65536 bytes)
+    std::string link;         // symlink to the pty slave
+    std::string device;       // serve this tty instead of a new pty
+    std::string logFile;      // frame log; standard error when empty
+    std::string memoryFile;   // initial memory image (65536 bytes)
+    std::string factoryFile;  // image that a factory reset restores (65536 bytes)
     ControllerSettings controller;
     bool generateHistory = false;
     bool demo = false;  // the demo site: configured memory, its history and readings

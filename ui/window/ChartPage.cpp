@@ -92,7 +92,8 @@ void ChartPage::ShowHistory(const HistoryTable& table) {
     QString summary = table.empty() ? QStringLiteral("尚无历史数据：导出历史数据后在此显示曲线")
                                     : QStringLiteral("记录数：%1").arg(table.size());
     if (m_series.badTimeRecords > 0)
-        summary += QStringLiteral("（%1 条记录时间无效，未画入时间曲线）").arg(m_series.badTimeRecords);
+        summary +=
+            QStringLiteral("（%1 条记录时间无效，未画入时间曲线）").arg(m_series.badTimeRecords);
     m_summary->setText(summary);
 }
 
@@ -101,7 +102,8 @@ void ChartPage::DrawSensors() {
     std::vector<const SegmentedSeries*> all;
     for (const SegmentedSeries& s : m_series.sensors) all.push_back(&s);
     double x0 = 0, x1 = 0, y0 = 0, y1 = 0;
-    if (!PointRange(all, true, x0, x1)) x0 = x1 = static_cast<double>(QDateTime::currentMSecsSinceEpoch());
+    if (!PointRange(all, true, x0, x1))
+        x0 = x1 = static_cast<double>(QDateTime::currentMSecsSinceEpoch());
     if (!PointRange(all, false, y0, y1)) y0 = y1 = 0;
     QDateTimeAxis* x = TimeAxis(chart, x0, x1);
     QValueAxis* y = ValueAxis(chart, y0, y1, Qt::AlignLeft);
@@ -146,12 +148,11 @@ void ChartPage::DrawTrack() {
     x->setLabelFormat(QStringLiteral("%.4f"));
     y->setLabelFormat(QStringLiteral("%.4f"));
     x->setTickCount(4);
-    AddSegments(chart, m_series.track, QStringLiteral("轨迹"), QColor(0x17, 0x80, 0x70), x, y,
-                [](const QPointF& p) {
-                    return QStringLiteral("经度 %1\n纬度 %2")
-                        .arg(p.x(), 0, 'f', 6)
-                        .arg(p.y(), 0, 'f', 6);
-                });
+    AddSegments(
+        chart, m_series.track, QStringLiteral("轨迹"), QColor(0x17, 0x80, 0x70), x, y,
+        [](const QPointF& p) {
+            return QStringLiteral("经度 %1\n纬度 %2").arg(p.x(), 0, 'f', 6).arg(p.y(), 0, 'f', 6);
+        });
     chart->legend()->hide();
 }
 

@@ -2,13 +2,12 @@
 
 #include <QChart>
 #include <QCursor>
-#include <QDateTimeAxis>
 #include <QDateTime>
+#include <QDateTimeAxis>
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QToolTip>
 #include <QValueAxis>
-
 #include <cmath>
 #include <limits>
 
@@ -91,8 +90,8 @@ void AddSegments(QChart* chart, const SegmentedSeries& series, const QString& na
                                  return hi > lo ? hi - lo : 1.0;
                              };
                              const QPointF p = Nearest(points, at, span(x), span(y));
-                             QToolTip::showText(QCursor::pos(), name + QStringLiteral("\n") +
-                                                                    text(p));
+                             QToolTip::showText(QCursor::pos(),
+                                                name + QStringLiteral("\n") + text(p));
                          });
     };
     if (series.empty()) {

@@ -5,7 +5,6 @@
 #include <QChartView>
 #include <QColor>
 #include <QString>
-
 #include <functional>
 
 #include "operations/HistorySeries.h"

@@ -5,8 +5,8 @@
 #include <QDateTime>
 #include <QDateTimeAxis>
 #include <QLabel>
-#include <QValueAxis>
 #include <QVBoxLayout>
+#include <QValueAxis>
 
 #include "ui/window/ChartView.h"
 

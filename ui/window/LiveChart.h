@@ -2,7 +2,6 @@
 #pragma once
 
 #include <QWidget>
-
 #include <cstdint>
 
 #include "operations/HistorySeries.h"

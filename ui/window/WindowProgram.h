@@ -6,10 +6,10 @@
 
 #include "config/DeviceSettings.h"
 #include "protocol/QtTimeSource.h"
-#include "session/DeviceSession.h"
-#include "session/PortBinding.h"
 #include "serial/PortWatcher.h"
 #include "serial/SerialComm.h"
+#include "session/DeviceSession.h"
+#include "session/PortBinding.h"
 #include "ui/window/FileChooser.h"
 #include "ui/window/MessagePresenter.h"
 #include "ui/window/SerialLink.h"

@@ -22,7 +22,7 @@ struct Reply {
 };
 
 class PtyClient {
-public:
+  public:
     ~PtyClient() { Close(); }
 
     bool Open(const std::string& path) {
@@ -133,7 +133,7 @@ public:
         return false;
     }
 
-private:
+  private:
     using Clock = std::chrono::steady_clock;
     static int Left(Clock::time_point end) {
         return static_cast<int>(

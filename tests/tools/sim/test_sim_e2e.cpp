@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/tools/sim/PtyClient.h"
 #include "protocol/Frame.h"
 #include "tests/support/SimProcess.h"
+#include "tests/tools/sim/PtyClient.h"
 
 using namespace r4t8;
 using namespace r4t8::testing;
@@ -23,7 +23,7 @@ namespace {
 const uint8_t kPassword[4] = {'5', '8', '0', '7'};
 
 class SimE2e : public ::testing::Test {
-protected:
+  protected:
     void Start(const std::vector<std::string>& args = {}) {
         ASSERT_TRUE(sim.Start(args)) << "r4t8-sim did not start";
         ASSERT_TRUE(client.Open(sim.PtyPath())) << sim.PtyPath();
@@ -35,7 +35,9 @@ protected:
         EXPECT_EQ(r->command, command);
         return r->payload;
     }
-    Bytes HistoryPage(uint16_t page) { return Payload(BuildHistoryPageFrame(page), cmd_history_page); }
+    Bytes HistoryPage(uint16_t page) {
+        return Payload(BuildHistoryPageFrame(page), cmd_history_page);
+    }
 
     SimProcess sim;
     PtyClient client;
@@ -58,8 +60,8 @@ TEST_F(SimE2e, DefaultLoginAndBlankMemory) {
     EXPECT_EQ(login[0], 1);
     EXPECT_EQ(std::string(login.begin() + 1, login.begin() + 5), "R4T1");
     EXPECT_EQ(login.back(), 0);
-    for (uint32_t a : {kPhoneBlockAddress, kSensorBlockAddress, kGprsBlockAddress,
-                       kSystemBlockAddress})
+    for (uint32_t a :
+         {kPhoneBlockAddress, kSensorBlockAddress, kGprsBlockAddress, kSystemBlockAddress})
         EXPECT_EQ(Payload(BuildReadBlockFrame(a), cmd_read_block), Bytes(kBlockSize, 0xFF)) << a;
     EXPECT_EQ(sim.DumpMemory(), Bytes(kConfigImageSize, 0xFF));
 }
@@ -68,7 +70,8 @@ TEST_F(SimE2e, EraseWriteReadBackAndTheDumpShowsIt) {
     Start();
     // Bytes that need escaping on the line in both directions.
     Bytes data(kBlockSize);
-    for (size_t i = 0; i < kBlockSize; ++i) data[i] = static_cast<uint8_t>(0xA5 ^ (i % 3 ? 0 : 0x0F));
+    for (size_t i = 0; i < kBlockSize; ++i)
+        data[i] = static_cast<uint8_t>(0xA5 ^ (i % 3 ? 0 : 0x0F));
     data[7] = 0xAA;
     EXPECT_EQ(Payload(BuildEraseBlockFrame(kSensorBlockAddress), cmd_erase_block), Bytes{1});
     EXPECT_EQ(Payload(BuildWriteBlockFrame(kSensorBlockAddress, data.data()), cmd_write_block),
@@ -85,7 +88,8 @@ TEST_F(SimE2e, EraseWriteReadBackAndTheDumpShowsIt) {
     ASSERT_EQ(mem.size(), kConfigImageSize);
     EXPECT_TRUE(std::equal(data.begin(), data.end(), mem.begin() + kSensorBlockAddress));
     EXPECT_EQ(std::count(mem.begin(), mem.end(), 0xFF),
-              static_cast<long>(kConfigImageSize - kBlockSize + std::count(data.begin(), data.end(), 0xFF)));
+              static_cast<long>(kConfigImageSize - kBlockSize +
+                                std::count(data.begin(), data.end(), 0xFF)));
 
     EXPECT_EQ(Payload(BuildFactoryResetFrame(), cmd_factory_reset), Bytes{1});
     EXPECT_EQ(sim.DumpMemory(), Bytes(kConfigImageSize, 0xFF));
@@ -97,8 +101,8 @@ TEST_F(SimE2e, MemoryFileIsLoadedAndAWrongSizedOneRefused) {
     const std::string bad = stem + "-bad.bin";
     Bytes image(kConfigImageSize);
     for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7);
-    std::ofstream(good, std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
-                                                static_cast<long>(image.size()));
+    std::ofstream(good, std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()), static_cast<long>(image.size()));
     std::ofstream(bad, std::ios::binary) << "short";
 
     SimProcess refused;
@@ -145,7 +149,8 @@ TEST_F(SimE2e, HistoryPageCountsUpToSixteenBits) {
             ASSERT_TRUE(IsPage(page)) << "page " << p << " of " << pages;
             float s1 = 0;
             std::memcpy(&s1, &page[10], 4);
-            EXPECT_EQ(s1, static_cast<float>(p)) << "page " << p << " of " << pages << " answered for another";
+            EXPECT_EQ(s1, static_cast<float>(p))
+                << "page " << p << " of " << pages << " answered for another";
         }
         EXPECT_EQ(HistoryPage(static_cast<uint16_t>(pages + 1)), Bytes{0xFF});
         EXPECT_EQ(HistoryPage(0), Bytes{0xFF}) << "closing request";
@@ -394,7 +399,8 @@ TEST_F(SimE2e, LineNoiseSurroundsButNeverBreaksTheReplies) {
         const long delimiters = std::count(line.begin(), line.end(), kFrameDelimiter);
         EXPECT_EQ(delimiters > 2, c.expectStrayA5) << c.option;
         // A collector with the empty-frame rule gets every reply whole.
-        for (int i = 0; i < 5; ++i) EXPECT_TRUE(cl.Ask(BuildGetTimeFrame()).has_value()) << c.option;
+        for (int i = 0; i < 5; ++i)
+            EXPECT_TRUE(cl.Ask(BuildGetTimeFrame()).has_value()) << c.option;
     }
 }
 
@@ -462,10 +468,11 @@ TEST_F(SimE2e, EndsOnEndOfInputOnSigtermAndOnQuit) {
 }
 
 TEST_F(SimE2e, IdleStdinFromDevZeroKeepsServingAndTheLinkPointsAtThePty) {
-    const std::string linkPath = ::testing::TempDir() + "/r4t8-sim-link-" + std::to_string(getpid());
+    const std::string linkPath =
+        ::testing::TempDir() + "/r4t8-sim-link-" + std::to_string(getpid());
     SimProcess shell("/bin/sh");
-    ASSERT_TRUE(shell.Start({"-c", "exec \"$0\" \"$@\" </dev/zero", R4T8_SIM_PATH, "--link",
-                             linkPath}));
+    ASSERT_TRUE(
+        shell.Start({"-c", "exec \"$0\" \"$@\" </dev/zero", R4T8_SIM_PATH, "--link", linkPath}));
     PtyClient cl;
     ASSERT_TRUE(cl.Open(linkPath));
     EXPECT_EQ(std::filesystem::read_symlink(linkPath).string(), shell.PtyPath());

@@ -6,8 +6,8 @@
 #include <climits>
 #include <random>
 
-#include "ui/file/ProfileFile.h"
 #include "tests/ui/file/FileBytes.h"
+#include "ui/file/ProfileFile.h"
 
 using namespace r4t8;
 
@@ -16,7 +16,6 @@ using namespace r4t8::testing;
 namespace {
 
 const QString kTest = QStringLiteral("测试");
-
 
 TEST(ProfileFileRead, ClassicRules) {
     struct Case {

@@ -13,12 +13,12 @@
 #include <QTimer>
 #include <fstream>
 
-#include "tests/support/FakeTimeSource.h"
-#include "tests/support/FakeUserInterface.h"
-#include "tests/support/FakeController.h"
-#include "tests/support/Variants.h"
 #include "SimServer.h"
 #include "session/DeviceSession.h"
+#include "tests/support/FakeController.h"
+#include "tests/support/FakeTimeSource.h"
+#include "tests/support/FakeUserInterface.h"
+#include "tests/support/Variants.h"
 #include "ui/window/ArchivePage.h"
 #include "ui/window/MessagePresenter.h"
 #include "ui/window/umset.h"

@@ -215,9 +215,9 @@ TEST_F(WindowTest, ButtonsCaptionsAndStartState) {
         EXPECT_EQ(p.color(QPalette::Active, QPalette::ButtonText), QColor(Qt::red)) << name;
         EXPECT_NE(p.color(QPalette::Disabled, QPalette::ButtonText), QColor(Qt::red)) << name;
     }
-    EXPECT_NE(Find<QPushButton>("btn_stop")->palette().color(QPalette::Active,
-                                                               QPalette::ButtonText),
-              QColor(Qt::red));
+    EXPECT_NE(
+        Find<QPushButton>("btn_stop")->palette().color(QPalette::Active, QPalette::ButtonText),
+        QColor(Qt::red));
 }
 
 TEST_F(WindowTest, GridMemosAndStatusBar) {
