@@ -23,19 +23,14 @@
 #include "session/DeviceSession.h"
 #include "session/PortBinding.h"
 #include "session/SessionControls.h"
+#include "session/SessionFrontEnd.h"
 #include "support/SimProcess.h"
 
 namespace r4t8::bench {
 
 // Answers every box at once (No to the "open the file?" questions) and keeps only outcomes,
 // so the figures show the tool's own cost and not that of a log that grows without end.
-class BenchUserInterface : public IMessages,
-                           public IProgress,
-                           public IOutcomes,
-                           public IFrameLog,
-                           public IOperationFields,
-                           public IExportHost,
-                           public ISessionControls {
+class BenchUserInterface : public IFullFrontEnd {
   public:
     MsgAnswer ShowMessage(const QString& text, const QString&, MsgButtons buttons) override {
         ++messages;

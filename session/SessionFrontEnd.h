@@ -11,6 +11,16 @@
 
 namespace r4t8 {
 
+// All of them in one: the window, r4t8ctl, the benchmarks and the tests' fake each show
+// everything.
+class IFullFrontEnd : public IMessages,
+                      public IProgress,
+                      public IOutcomes,
+                      public IFrameLog,
+                      public IOperationFields,
+                      public IExportHost,
+                      public ISessionControls {};
+
 struct SessionFrontEnd {
     IMessages& messages;
     IProgress& progress;

@@ -13,16 +13,11 @@
 #include "protocol/Outcome.h"
 #include "protocol/UserInterfaces.h"
 #include "session/SessionControls.h"
+#include "session/SessionFrontEnd.h"
 
 namespace r4t8::testing {
 
-class FakeUserInterface : public IMessages,
-                          public IProgress,
-                          public IOutcomes,
-                          public IFrameLog,
-                          public IOperationFields,
-                          public IExportHost,
-                          public ISessionControls {
+class FakeUserInterface : public IFullFrontEnd {
   public:
     struct Message {
         QString text;

@@ -12,16 +12,11 @@
 #include "protocol/Outcome.h"
 #include "protocol/UserInterfaces.h"
 #include "session/SessionControls.h"
+#include "session/SessionFrontEnd.h"
 
 namespace r4t8::ctl {
 
-class CliUserInterface : public IMessages,
-                         public IProgress,
-                         public IOutcomes,
-                         public IFrameLog,
-                         public IOperationFields,
-                         public IExportHost,
-                         public ISessionControls {
+class CliUserInterface : public IFullFrontEnd {
   public:
     CliUserInterface();
 

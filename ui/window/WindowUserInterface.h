@@ -6,19 +6,14 @@
 #include "protocol/Outcome.h"
 #include "protocol/UserInterfaces.h"
 #include "session/SessionControls.h"
+#include "session/SessionFrontEnd.h"
 
 namespace r4t8 {
 
 class IMessagePresenter;
 class Tfrm_mset;
 
-class WindowUserInterface : public IMessages,
-                            public IProgress,
-                            public IOutcomes,
-                            public IFrameLog,
-                            public IOperationFields,
-                            public IExportHost,
-                            public ISessionControls {
+class WindowUserInterface : public IFullFrontEnd {
   public:
     WindowUserInterface(Tfrm_mset& window, IMessagePresenter& presenter)
         : m_window(window), m_presenter(presenter) {}
