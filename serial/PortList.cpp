@@ -58,8 +58,12 @@ std::map<QString, QString> StableLinks(const QString& byIdDir) {
 
 std::vector<PortInfo> ListSerialPorts() {
     std::vector<FoundPort> found;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        // The kernel may know a port whose device node this system lacks (a container's own
+        // /dev, a node removed a moment ago): only what can be opened is offered.
+        if (!QFileInfo::exists(info.systemLocation())) continue;
         found.push_back({info.systemLocation(), info.description(), info.manufacturer()});
+    }
     return MakePortList(found, StableLinks(QStringLiteral("/dev/serial/by-id")));
 }
 
