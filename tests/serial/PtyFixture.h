@@ -110,4 +110,12 @@ class Pty {
     QString m_path;
 };
 
+// Bytes that differ from their neighbours and repeat only every 256 * 256 bytes, so that a lost,
+// doubled or reordered piece shows.
+inline QByteArray Pattern(qsizetype count) {
+    QByteArray b(count, Qt::Uninitialized);
+    for (qsizetype i = 0; i < count; ++i) b[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
+    return b;
+}
+
 }  // namespace r4t8::testing

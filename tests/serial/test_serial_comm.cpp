@@ -14,15 +14,10 @@ namespace r4t8 {
 namespace {
 
 using testing::CountEntries;
+using testing::Pattern;
 using testing::Pty;
 using testing::PumpFor;
 using testing::PumpUntil;
-
-QByteArray Pattern(int count) {
-    QByteArray b(count, Qt::Uninitialized);
-    for (int i = 0; i < count; ++i) b[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
-    return b;
-}
 
 // Records every event the component raises, in order.
 struct Recorder {

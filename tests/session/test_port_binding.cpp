@@ -24,15 +24,10 @@
 namespace r4t8 {
 namespace {
 
+using testing::Pattern;
 using testing::Pty;
 using testing::PumpFor;
 using testing::PumpUntil;
-
-QByteArray Pattern(qsizetype count) {
-    QByteArray b(count, Qt::Uninitialized);
-    for (qsizetype i = 0; i < count; ++i) b[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
-    return b;
-}
 
 QByteArray Wire(uint8_t command, const Bytes& payload) {
     const Bytes line = EscapeFrame(BuildReplyFrame(command, payload));

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "config/DeviceSettings.h"
+#include "protocol/Port.h"
 #include "ui/window/MessagePresenter.h"
 #include "ui/window/SerialLink.h"
 #include "ui/window/umset.h"
@@ -25,6 +26,16 @@ inline void PrintTo(const QString& text, std::ostream* os) {
 }
 
 namespace r4t8::testing {
+
+// A port that keeps every byte written to it, in one piece.
+class RecordingPort : public IPort {
+  public:
+    bool WriteBytes(const uint8_t* data, size_t count) override {
+        written.insert(written.end(), data, data + count);
+        return count > 0;
+    }
+    std::vector<uint8_t> written;
+};
 
 class FakePresenter : public IMessagePresenter {
   public:

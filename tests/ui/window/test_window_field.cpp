@@ -25,15 +25,6 @@
 namespace r4t8::testing {
 namespace {
 
-class RecordingPort : public IPort {
-  public:
-    bool WriteBytes(const uint8_t* data, size_t count) override {
-        written.insert(written.end(), data, data + count);
-        return count > 0;
-    }
-    Bytes written;
-};
-
 size_t Occurrences(const Bytes& haystack, const Bytes& raw) {
     const Bytes line = EscapeFrame(raw);
     size_t n = 0;

@@ -16,15 +16,6 @@
 namespace r4t8::testing {
 namespace {
 
-class RecordingPort : public IPort {
-  public:
-    bool WriteBytes(const uint8_t* data, size_t count) override {
-        written.insert(written.end(), data, data + count);
-        return count > 0;
-    }
-    Bytes written;
-};
-
 class ScriptedFiles : public IFileChooser {
   public:
     QString SaveFileName(const QString& folder, const QString& proposed) override {
