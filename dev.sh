@@ -14,9 +14,10 @@ cd "$(dirname "$0")"
 # Everything a clean Debian 12 needs (apt-get runs with --no-install-recommends, so nothing
 # arrives unasked): tools/fresh-root checks the list on a new root. Qt's xcb platform plugin
 # comes with libqt6gui6, a dependency of qt6-base-dev.
-# libudev-dev: the port list follows plugging through udev's monitor
 BUILD_PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev
-                libgl-dev libudev-dev)
+                libgl-dev
+                # the port list follows plugging through udev's monitor
+                libudev-dev)
 PACKAGES=("${BUILD_PACKAGES[@]}" libgtest-dev libgmock-dev libbenchmark-dev fonts-wqy-microhei qt6-translations-l10n
           # workbook readers of the export tests
           python3-xlrd libreoffice-calc-nogui

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "ChaosCheck.h"
 #include "FaultOptions.h"
 #include "config/BlockCodecs.h"
 #include "operations/HistoryPage.h"
@@ -16,6 +17,7 @@
 
 using namespace r4t8;
 using namespace r4t8::matrix;
+using r4t8::chaos::SameRecords;
 using r4t8::testing::VirtualRig;
 using r4t8::testing::WrittenRequest;
 
@@ -62,22 +64,6 @@ struct Rig : VirtualRig {
     }
     bool loggedIn = false;
 };
-
-bool SameRecords(const HistoryTable& a, const HistoryTable& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        const HistoryRecord &x = a[i], &y = b[i];
-        if (x.year != y.year || x.month != y.month || x.day != y.day || x.hour != y.hour ||
-            x.minute != y.minute || x.second != y.second || x.longitude != y.longitude ||
-            x.latitude != y.latitude || x.speed != y.speed || x.direction != y.direction)
-            return false;
-        for (int k = 0; k < 4; ++k)
-            if (x.sensorPresent[k] != y.sensorPresent[k] ||
-                (x.sensorPresent[k] && x.sensor[k] != y.sensor[k]))
-                return false;
-    }
-    return true;
-}
 
 }  // namespace
 
